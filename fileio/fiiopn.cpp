@@ -1,0 +1,1 @@
+#include "fileio/fiiopn.hpp"

@@ -1,0 +1,1 @@
+#include "reader/line_fetch.hpp"

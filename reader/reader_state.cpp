@@ -1,0 +1,1 @@
+#include "reader/reader_state.hpp"
