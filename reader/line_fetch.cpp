@@ -176,7 +176,10 @@ void RDMEM(std::span<char> buffer, std::int32_t nchlin, std::int32_t& flag) {
   if (RS.MEMPOS <= 0) {
     RS.MEMPOS = 1;
   } else {
-    std::int32_t p = RS.MEMPOS;
+    // The next line starts after the line feed that ends the current one. Searching from the
+    // current line's end, not its start, keeps a line that begins with a line feed from being
+    // delivered twice.
+    std::int32_t p = std::max(RS.MEMEND + 1, RS.MEMPOS);
     while (p <= len && mem(p) != kLineFeed) ++p;
     if (p > len) {
       flag = kMemNoLine;
