@@ -91,7 +91,8 @@ class ReaderTest : public ::testing::Test {
 // The line between columns first and last of LINE.
 inline std::string line_text(std::int32_t first, std::int32_t last) {
   if (last < first) return {};
-  return {&kud::RS.LINE[static_cast<std::size_t>(first)], static_cast<std::size_t>(last - first + 1)};
+  return {&kud::RS.LINE[static_cast<std::size_t>(first)],
+          static_cast<std::size_t>(last - first + 1)};
 }
 
 }  // namespace test

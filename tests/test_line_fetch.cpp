@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
@@ -8,8 +7,8 @@
 #include <vector>
 
 #include "reader/line_fetch.hpp"
-#include "reader/report.hpp"
 #include "reader/reader_state.hpp"
+#include "reader/report.hpp"
 #include "reader_fixture.hpp"
 
 namespace {
@@ -178,8 +177,8 @@ TEST_F(ReaderTest, ReadErrorIsReportedAndTheFetchGoesOn) {
   // A folder's descriptor reads with EISDIR: a real read error from the system.
   kud::io::OpenRequest request;
   open_report();
-  ASSERT_EQ(kud::io::attach_unit(test::kInputUnit, ::open(dir_.path().c_str(), O_RDONLY),
-                                 "folder", false),
+  ASSERT_EQ(kud::io::attach_unit(test::kInputUnit, ::open(dir_.path().c_str(), O_RDONLY), "folder",
+                                 false),
             0);
   std::int32_t ierr = 0;
   kud::INIFII(test::kInputUnit, test::kReportUnit, ierr);
@@ -187,9 +186,10 @@ TEST_F(ReaderTest, ReadErrorIsReportedAndTheFetchGoesOn) {
   kud::RDLINE();
   EXPECT_EQ(kud::RDSTAT(), -EISDIR);
   char field[4];
-  const std::string expected = "\r\n *** ERROR DURING READING OF LINE     7  ON UNIT  88\r\n"
-                               "     IOSTAT =" +
-                               std::string(kud::int_field(EISDIR, 4, field)) + "\r\n";
+  const std::string expected =
+      "\r\n *** ERROR DURING READING OF LINE     7  ON UNIT  88\r\n"
+      "     IOSTAT =" +
+      std::string(kud::int_field(EISDIR, 4, field)) + "\r\n";
   EXPECT_EQ(report(), expected);
 }
 

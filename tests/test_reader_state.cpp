@@ -93,12 +93,12 @@ TEST_F(ReaderTest, RdinitRejectsIllegalParametersWithItsReport) {
   EXPECT_EQ(RS.LUNRD, 0);
   const std::string head = "\r\n\r\n\r\n *** ERROR RETURN FROM  K U D  LIBRARY ROUTINE FIIOPN\r\n";
   const std::string pad(29, ' ');
-  const std::string expected =
-      head + "     ILLEGAL PARAMETER(S) :  NCHLIN = 2049\r\n" + pad + "NCMTCH =    8\r\n" + pad +
-      "LUNRD  =   88\r\n" + head + "     ILLEGAL PARAMETER(S) :  NCHLIN =  100\r\n" + pad +
-      "NCMTCH =    0\r\n" + pad + "LUNRD  =   88\r\n" + head +
-      "     ILLEGAL PARAMETER(S) :  NCHLIN =  132\r\n" + pad + "NCMTCH =    8\r\n" + pad +
-      "LUNRD  =   -7\r\n";
+  const std::string expected = head + "     ILLEGAL PARAMETER(S) :  NCHLIN = 2049\r\n" + pad +
+                               "NCMTCH =    8\r\n" + pad + "LUNRD  =   88\r\n" + head +
+                               "     ILLEGAL PARAMETER(S) :  NCHLIN =  100\r\n" + pad +
+                               "NCMTCH =    0\r\n" + pad + "LUNRD  =   88\r\n" + head +
+                               "     ILLEGAL PARAMETER(S) :  NCHLIN =  132\r\n" + pad +
+                               "NCMTCH =    8\r\n" + pad + "LUNRD  =   -7\r\n";
   EXPECT_EQ(report(), expected);
 }
 
@@ -117,12 +117,18 @@ TEST_F(ReaderTest, RdsetAppliesItsRulesAndIgnoresUnknownCodes) {
     std::int32_t value, code, get_code, expected;
   };
   const Row rows[] = {
-      {5000, kud::kSetNchlin, kud::kGetNchlin, 2048}, {2048, kud::kSetNchlin, kud::kGetNchlin, 2048},
-      {0, kud::kSetNchlin, kud::kGetNchlin, 1},       {-5, kud::kSetNchlin, kud::kGetNchlin, 1},
-      {40, kud::kSetNchlin, kud::kGetNchlin, 40},     {0, kud::kSetNcmtch, kud::kGetNcmtch, 1},
-      {-3, kud::kSetNcmtch, kud::kGetNcmtch, 1},      {5, kud::kSetNcmtch, kud::kGetNcmtch, 5},
-      {0, kud::kSetIupcas, kud::kGetIupcas, 0},       {-2, kud::kSetMxeof, kud::kGetMxeof, -2},
-      {12, kud::kSetLunrd, kud::kGetLunrd, 12},       {13, kud::kSetLunmsg, kud::kGetLunmsg, 13},
+      {5000, kud::kSetNchlin, kud::kGetNchlin, 2048},
+      {2048, kud::kSetNchlin, kud::kGetNchlin, 2048},
+      {0, kud::kSetNchlin, kud::kGetNchlin, 1},
+      {-5, kud::kSetNchlin, kud::kGetNchlin, 1},
+      {40, kud::kSetNchlin, kud::kGetNchlin, 40},
+      {0, kud::kSetNcmtch, kud::kGetNcmtch, 1},
+      {-3, kud::kSetNcmtch, kud::kGetNcmtch, 1},
+      {5, kud::kSetNcmtch, kud::kGetNcmtch, 5},
+      {0, kud::kSetIupcas, kud::kGetIupcas, 0},
+      {-2, kud::kSetMxeof, kud::kGetMxeof, -2},
+      {12, kud::kSetLunrd, kud::kGetLunrd, 12},
+      {13, kud::kSetLunmsg, kud::kGetLunmsg, 13},
       {14, kud::kSetLunech, kud::kGetLunech, 14},
   };
   for (const Row& row : rows) {
