@@ -192,7 +192,7 @@ TEST_F(UnitsTest, WritesRecordsAndPrompts) {
   const std::string big(kBlockSize + 100, 'b');  // larger than the write block
   ASSERT_EQ(kud::io::write_record(kUnit, "ab"), 0);
   ASSERT_EQ(kud::io::write_prompt(kUnit, "c"), 0);
-  ASSERT_EQ(kud::io::write_record(kUnit, ""), 0);
+  ASSERT_EQ(kud::io::write_record(kUnit, std::string_view{}), 0);
   ASSERT_EQ(kud::io::write_record(kUnit, big), 0);
   ASSERT_EQ(kud::io::write_record(kUnit, std::string_view("\0\xff", 2)), 0);
   // Reading after writing sees the file's end; rewinding sees every record.
@@ -373,7 +373,7 @@ TEST_F(UnitsTest, ConsoleWritesThroughBufferedUnitWaits) {
     got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return got;
   };
-  ASSERT_EQ(kud::io::attach_unit(20, ends[1], "out", true), 0);
+  ASSERT_EQ(kud::io::attach_unit(20, ends[1], std::string_view{}, true), 0);
   ASSERT_EQ(kud::io::attach_unit(21, ends[1], "console", false), 0);
   ASSERT_EQ(kud::io::write_record(20, "a"), 0);
   EXPECT_EQ(drain(), "");  // held in the block
