@@ -95,7 +95,7 @@ std::string_view name_of(const Unit& u) { return {u.name_text.get(), u.name_size
 bool set_name(Unit& u, std::string_view name) {
   std::unique_ptr<char[]> text(new (std::nothrow) char[name.size() + 1]);
   if (!text) return false;
-  std::memcpy(text.get(), name.data(), name.size());
+  std::copy(name.begin(), name.end(), text.get());
   u.name_text = std::move(text);
   u.name_size = name.size();
   return true;
@@ -252,8 +252,9 @@ std::int32_t put(std::int32_t unit, std::string_view text, bool record) {
   }
   if (total > kBlock) return note_write(*u, write_all(u->fd, text, ending));
   const std::span<char> out = block(u->wbuf, kBlock).subspan(u->wlen);
-  std::memcpy(out.data(), text.data(), text.size());
-  std::memcpy(out.subspan(text.size()).data(), ending.data(), ending.size());
+  // std::copy, unlike memcpy, is defined for an empty view whose data() is null.
+  const auto after_text = std::copy(text.begin(), text.end(), out.begin());
+  std::copy(ending.begin(), ending.end(), after_text);
   u->wlen += total;
   return 0;
 }
@@ -539,7 +540,7 @@ void stop_program(int status) {
 
 void set_program_name(std::string_view name) {
   const std::size_t n = std::min(name.size(), kProgramNameMax);
-  std::memcpy(g_program.text.data(), name.data(), n);
+  std::copy_n(name.begin(), n, g_program.text.begin());
   g_program.size = n;
 }
 

@@ -41,7 +41,8 @@ struct OpenRequest {
 [[nodiscard]] std::int32_t open_unit(std::int32_t unit, const OpenRequest& request);
 
 // Connects an already open descriptor (standard input or output, for "-" on the command line).
-// buffered: writes go out in large blocks instead of one write per record.
+// buffered: writes go out in large blocks instead of one write per record. The descriptor stays
+// the caller's: closing the unit flushes it but does not close it.
 [[nodiscard]] std::int32_t attach_unit(std::int32_t unit, int fd, std::string_view name,
                                        bool buffered);
 
@@ -59,6 +60,9 @@ struct OpenRequest {
 [[nodiscard]] std::int32_t write_prompt(std::int32_t unit, std::string_view text);
 
 // Steps back one record: the next read returns the record last read again (also on a pipe).
+// Only one step is kept: a second step back without a read in between returns EINVAL. Before
+// any read, or after end of file or a write, there is no record to step over and nothing
+// happens.
 [[nodiscard]] std::int32_t backspace_unit(std::int32_t unit);
 
 // Positions the unit before its first record. A pipe can be "rewound" only before its first read.
@@ -67,7 +71,8 @@ struct OpenRequest {
 // Writes out what is buffered for the unit.
 [[nodiscard]] std::int32_t flush_unit(std::int32_t unit);
 
-// Flushes and disconnects the unit. Closing a unit that is not connected is no error.
+// Flushes and disconnects the unit. Closing a unit that is not connected is no error. The
+// console units (0, 5, 6, kConsoleErr) are only flushed: they stay connected.
 [[nodiscard]] std::int32_t close_unit(std::int32_t unit);
 
 // True when a file unit is connected.

@@ -1,0 +1,453 @@
+// Record I/O on units, against real files, pipes and devices.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fileio/units.hpp"
+#include "support.hpp"
+
+namespace {
+
+using kud::io::FileStatus;
+using kud::io::OpenRequest;
+
+constexpr std::int32_t kUnit = 11;
+constexpr std::size_t kBlockSize = std::size_t{256} * 1024;  // the layer's read block
+
+class UnitsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { kud::io::reset_units(); }
+  void TearDown() override { kud::io::reset_units(); }
+
+  // Opens path on unit, failing the test on error.
+  static void open_file(std::int32_t unit, const std::string& path, FileStatus status) {
+    OpenRequest request;
+    request.name = path;
+    request.status = status;
+    ASSERT_EQ(kud::io::open_unit(unit, request), 0) << path;
+  }
+
+  // Every record up to end of file, each cut to n characters.
+  static std::vector<std::string> read_all(std::int32_t unit, std::size_t n) {
+    std::vector<std::string> records;
+    std::string buffer(n, '?');
+    std::int32_t kept = 0;
+    std::int32_t rc = 0;
+    while ((rc = kud::io::read_record_raw(unit, buffer, kept)) == 0)
+      records.push_back(buffer.substr(0, static_cast<std::size_t>(kept)));
+    EXPECT_EQ(rc, -1);
+    return records;
+  }
+
+  static std::string read_one(std::int32_t unit, std::size_t n) {
+    std::string buffer(n, '?');
+    std::int32_t kept = 0;
+    EXPECT_EQ(kud::io::read_record_raw(unit, buffer, kept), 0);
+    return buffer.substr(0, static_cast<std::size_t>(kept));
+  }
+
+  test::TempDir dir_;
+};
+
+using Records = std::vector<std::string>;
+
+TEST_F(UnitsTest, SplitsRecordsAndCutsThem) {
+  using namespace std::string_literals;
+  struct Row {
+    std::string bytes;
+    std::size_t n;
+    Records expected;
+  };
+  const std::vector<Row> rows = {
+      {"a\nbc\n", 8, {"a", "bc"}},
+      {"a\r\nbc\r\n", 8, {"a", "bc"}},
+      {"a\nlast", 8, {"a", "last"}},
+      {"last\r", 8, {"last"}},  // CR before end of file belongs to the terminator
+      {"\r", 8, {""}},
+      {"a\rb\n", 8, {"a\rb"}},  // a lone CR inside is content
+      {"a\r\r\n", 8, {"a\r"}},  // only one CR is dropped
+      {"", 8, {}},
+      {"\n\n\r\n", 8, {"", "", ""}},
+      {"a\0b\x80\xff\n"s, 8, {"a\0b\x80\xff"s}},
+      {"abcdef\nxy\n", 3, {"abc", "xy"}},
+      {"abc\r\n", 3, {"abc"}},     // the CR sits just beyond the kept part
+      {"abc\r", 3, {"abc"}},       // ... and at end of file
+      {"ab\r\n", 3, {"ab"}},       // the CR would be the last kept character
+      {"abc\rd\n", 4, {"abc\r"}},  // a kept CR that is not the last of the record
+      {"abc\n", 0, {""}},
+  };
+  const std::string path = dir_.file("split");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.bytes) + " n=" + std::to_string(row.n));
+    test::write_file(path, row.bytes);
+    open_file(kUnit, path, FileStatus::kOld);
+    EXPECT_EQ(read_all(kUnit, row.n), row.expected);
+    // The padded read gives the same characters followed by blanks.
+    ASSERT_EQ(kud::io::rewind_unit(kUnit), 0);
+    for (const std::string& expected : row.expected) {
+      std::string buffer(row.n, '?');
+      ASSERT_EQ(kud::io::read_record(kUnit, buffer), 0);
+      EXPECT_EQ(buffer, expected + std::string(row.n - expected.size(), ' '));
+    }
+    ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+  }
+}
+
+TEST_F(UnitsTest, TerminatorSplitAcrossReadBlocks) {
+  // CR and LF in different read blocks, and records ending right at a block boundary.
+  for (std::size_t length : {kBlockSize - 2, kBlockSize - 1, kBlockSize, kBlockSize + 1}) {
+    SCOPED_TRACE(length);
+    std::string record(length, 'x');
+    record.back() = 'y';
+    test::write_file(dir_.file("edge"), record + "\r\nnext\r\n");
+    open_file(kUnit, dir_.file("edge"), FileStatus::kOld);
+    EXPECT_EQ(read_all(kUnit, kBlockSize + 8), (Records{record, "next"}));
+    ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+  }
+}
+
+TEST_F(UnitsTest, LongRecordThenStepBack) {
+  std::string record(std::size_t{1} << 20, 'x');
+  for (std::size_t i = 0; i < record.size(); i += 7) record[i] = static_cast<char>('a' + i % 26);
+  test::write_file(dir_.file("long"), record + "\r\nnext\n");
+  open_file(kUnit, dir_.file("long"), FileStatus::kOld);
+  EXPECT_EQ(read_one(kUnit, 132), record.substr(0, 132));
+  ASSERT_EQ(kud::io::backspace_unit(kUnit), 0);
+  EXPECT_EQ(read_one(kUnit, 132), record.substr(0, 132));
+  EXPECT_EQ(read_one(kUnit, 132), "next");
+  // Beyond the reread limit, a step back returns the record's first kRereadLimit characters.
+  ASSERT_EQ(kud::io::rewind_unit(kUnit), 0);
+  const std::size_t wide = 5000;
+  EXPECT_EQ(read_one(kUnit, wide), record.substr(0, wide));
+  ASSERT_EQ(kud::io::backspace_unit(kUnit), 0);
+  EXPECT_EQ(read_one(kUnit, wide), record.substr(0, kud::io::kRereadLimit));
+}
+
+long peak_kib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST_F(UnitsTest, HundredMegabyteRecordInBoundedMemory) {
+  const std::string path = dir_.file("huge");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string chunk(std::size_t{1} << 20, 'z');
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(::write(fd, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+  ASSERT_EQ(::write(fd, "\r\ntail\n", 7), 7);
+  ASSERT_EQ(::close(fd), 0);
+
+  const long before = peak_kib();
+  open_file(kUnit, path, FileStatus::kOld);
+  EXPECT_EQ(read_all(kUnit, 132), (Records{std::string(132, 'z'), "tail"}));
+  EXPECT_LT(peak_kib() - before, 20 * 1024) << "KiB of peak memory grown while reading";
+}
+
+TEST_F(UnitsTest, StepBackAndRewindOnPipe) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const std::string_view data = "first\nsecond\n";
+  ASSERT_EQ(::write(ends[1], data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  ::close(ends[1]);
+  ASSERT_EQ(kud::io::attach_unit(kUnit, ends[0], "pipe", false), 0);
+  EXPECT_EQ(kud::io::unit_name(kUnit), "pipe");
+
+  EXPECT_EQ(kud::io::backspace_unit(kUnit), 0);  // nothing read yet: no effect
+  EXPECT_EQ(kud::io::rewind_unit(kUnit), 0);     // still at the start
+  EXPECT_EQ(read_one(kUnit, 16), "first");
+  EXPECT_EQ(kud::io::rewind_unit(kUnit), ESPIPE);
+  EXPECT_EQ(kud::io::backspace_unit(kUnit), 0);
+  EXPECT_EQ(kud::io::backspace_unit(kUnit), EINVAL);  // only one step back is kept
+  EXPECT_EQ(read_one(kUnit, 16), "first");
+  EXPECT_EQ(read_one(kUnit, 16), "second");
+  EXPECT_EQ(kud::io::backspace_unit(kUnit), 0);
+  EXPECT_EQ(read_one(kUnit, 16), "second");
+  std::int32_t kept = 0;
+  std::string buffer(4, ' ');
+  EXPECT_EQ(kud::io::read_record_raw(kUnit, buffer, kept), -1);
+  EXPECT_EQ(kud::io::backspace_unit(kUnit), 0);  // after end of file: still at the end
+  EXPECT_EQ(kud::io::read_record_raw(kUnit, buffer, kept), -1);
+
+  // An attached descriptor stays the caller's: closing the unit leaves it open.
+  EXPECT_EQ(kud::io::close_unit(kUnit), 0);
+  EXPECT_FALSE(kud::io::is_connected(kUnit));
+  EXPECT_NE(::fcntl(ends[0], F_GETFD), -1);
+  ::close(ends[0]);
+}
+
+TEST_F(UnitsTest, WritesRecordsAndPrompts) {
+  const std::string path = dir_.file("out");
+  open_file(kUnit, path, FileStatus::kUnknown);
+  const std::string big(kBlockSize + 100, 'b');  // larger than the write block
+  ASSERT_EQ(kud::io::write_record(kUnit, "ab"), 0);
+  ASSERT_EQ(kud::io::write_prompt(kUnit, "c"), 0);
+  ASSERT_EQ(kud::io::write_record(kUnit, std::string_view{}), 0);
+  ASSERT_EQ(kud::io::write_record(kUnit, big), 0);
+  ASSERT_EQ(kud::io::write_record(kUnit, std::string_view("\0\xff", 2)), 0);
+  // Reading after writing sees the file's end; rewinding sees every record.
+  std::string buffer(8, ' ');
+  EXPECT_EQ(kud::io::read_record(kUnit, buffer), -1);
+  ASSERT_EQ(kud::io::rewind_unit(kUnit), 0);
+  EXPECT_EQ(read_all(kUnit, big.size()), (Records{"ab", "c", big, std::string("\0\xff", 2)}));
+  ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+  EXPECT_EQ(test::read_file(path), "ab\r\nc\r\n" + big + "\r\n" + std::string("\0\xff\r\n", 4));
+}
+
+TEST_F(UnitsTest, WriteAfterReadGoesToTheLogicalPosition) {
+  const std::string path = dir_.file("mixed");
+  test::write_file(path, "one\ntwo\nthree\n");
+  open_file(kUnit, path, FileStatus::kOld);
+  EXPECT_EQ(read_one(kUnit, 8), "one");
+  ASSERT_EQ(kud::io::write_record(kUnit, "TWO"), 0);
+  EXPECT_EQ(read_one(kUnit, 8), "hree");
+  ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+  EXPECT_EQ(test::read_file(path), "one\nTWO\r\nhree\n");
+
+  // After a step back, a write replaces the record stepped over.
+  open_file(kUnit, path, FileStatus::kOld);
+  EXPECT_EQ(read_one(kUnit, 8), "one");
+  ASSERT_EQ(kud::io::backspace_unit(kUnit), 0);
+  ASSERT_EQ(kud::io::write_record(kUnit, "1"), 0);
+  ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+  EXPECT_EQ(test::read_file(path), "1\r\n\nTWO\r\nhree\n");
+}
+
+TEST_F(UnitsTest, OpenStatuses) {
+  const std::string existing = dir_.file("existing");
+  const std::string missing = dir_.file("missing");
+  test::write_file(existing, "old contents that are longer\n");
+  struct Row {
+    std::string name;
+    FileStatus status;
+    std::int32_t unit;
+    std::int32_t expected;
+  };
+  const std::vector<Row> rows = {
+      {missing, FileStatus::kOld, 1, ENOENT},
+      {dir_.path().string(), FileStatus::kOld, 1, EISDIR},
+      {dir_.path().string(), FileStatus::kUnknown, 1, EISDIR},
+      {existing, FileStatus::kNew, 1, EEXIST},
+      {"", FileStatus::kUnknown, 1, ENOENT},
+      {std::string("ex\0isting", 9), FileStatus::kUnknown, 1, EINVAL},
+      {existing, FileStatus::kOld, 0, EBADF},
+      {existing, FileStatus::kOld, 100, EBADF},
+      {existing, FileStatus::kOld, -1, EBADF},
+      {existing, FileStatus::kOld, 1, 0},
+      {existing, FileStatus::kOld, 99, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name + " unit " + std::to_string(row.unit));
+    OpenRequest request;
+    request.name = row.name;
+    request.status = row.status;
+    EXPECT_EQ(kud::io::open_unit(row.unit, request), row.expected);
+    if (row.unit >= 1 && row.unit <= 99) {
+      EXPECT_EQ(kud::io::is_connected(row.unit), row.expected == 0);
+    }
+    static_cast<void>(kud::io::close_unit(row.unit));
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing));
+
+  open_file(1, missing, FileStatus::kNew);
+  ASSERT_EQ(kud::io::write_record(1, "new"), 0);
+  // An existing file opened as unknown keeps only this run's records.
+  open_file(2, existing, FileStatus::kUnknown);
+  ASSERT_EQ(kud::io::write_record(2, "x"), 0);
+  // Opening on a connected unit closes what it held first, writing out its records.
+  open_file(1, existing, FileStatus::kOld);
+  EXPECT_EQ(kud::io::unit_name(1), existing);
+  EXPECT_EQ(test::read_file(missing), "new\r\n");
+  ASSERT_EQ(kud::io::close_unit(2), 0);
+  EXPECT_EQ(test::read_file(existing), "x\r\n");
+  EXPECT_EQ(kud::io::close_unit(1), 0);
+  EXPECT_EQ(kud::io::close_unit(1), 0);  // not connected any more: no error
+  EXPECT_EQ(kud::io::unit_name(1), "");
+}
+
+TEST_F(UnitsTest, ScratchFileLeavesNothingBehind) {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TMPDIR", dir_.path().c_str(), 1);
+  OpenRequest request;
+  request.status = FileStatus::kScratch;
+  request.name = "ignored";
+  const std::int32_t rc = kud::io::open_unit(kUnit, request);
+  if (old != nullptr) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  ASSERT_EQ(rc, 0);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+  ASSERT_EQ(kud::io::write_record(kUnit, "kept"), 0);
+  ASSERT_EQ(kud::io::rewind_unit(kUnit), 0);
+  EXPECT_EQ(read_all(kUnit, 8), Records{"kept"});
+  EXPECT_EQ(kud::io::close_unit(kUnit), 0);
+}
+
+TEST_F(UnitsTest, ReadOnlyOldFileIsReadButWritesFail) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  const std::string path = dir_.file("ro");
+  test::write_file(path, "data\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  open_file(kUnit, path, FileStatus::kOld);
+  EXPECT_EQ(read_one(kUnit, 8), "data");
+  ASSERT_EQ(kud::io::write_record(kUnit, "no"), 0);  // buffered; the failure shows at flush
+  EXPECT_EQ(kud::io::flush_unit(kUnit), EBADF);
+  EXPECT_EQ(kud::io::close_unit(kUnit), EBADF);  // and again at close
+  EXPECT_EQ(test::read_file(path), "data\n");
+}
+
+// Runs body with standard error sent to a file and returns what it wrote there.
+template <typename Body>
+std::string capture_stderr(const std::string& path, Body body) {
+  const int saved = ::dup(2);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(fd, 2);
+  ::close(fd);
+  body();
+  ::dup2(saved, 2);
+  ::close(saved);
+  return test::read_file(path);
+}
+
+TEST_F(UnitsTest, DiskFullIsReported) {
+  open_file(1, "/dev/full", FileStatus::kUnknown);
+  ASSERT_EQ(kud::io::write_record(1, "lost"), 0);
+  EXPECT_EQ(kud::io::flush_unit(1), ENOSPC);
+  EXPECT_EQ(kud::io::close_unit(1), ENOSPC);
+
+  // close_all_units reports the first failure once and still closes the other units.
+  open_file(1, "/dev/full", FileStatus::kUnknown);
+  open_file(2, "/dev/full", FileStatus::kUnknown);
+  open_file(3, dir_.file("good"), FileStatus::kUnknown);
+  for (std::int32_t unit : {1, 2, 3}) ASSERT_EQ(kud::io::write_record(unit, "r"), 0);
+  kud::io::set_program_name("zelp");
+  std::int32_t rc = 0;
+  const std::string err =
+      capture_stderr(dir_.file("err"), [&] { rc = kud::io::close_all_units(); });
+  kud::io::set_program_name("kud");
+  EXPECT_EQ(rc, ENOSPC);
+  EXPECT_EQ(err, std::string("zelp: /dev/full: ") + std::strerror(ENOSPC) + "\n");
+  EXPECT_EQ(test::read_file(dir_.file("good")), "r\r\n");
+  for (std::int32_t unit : {1, 2, 3}) EXPECT_FALSE(kud::io::is_connected(unit));
+}
+
+TEST_F(UnitsTest, StopProgramWritesEverythingOrFails) {
+  const std::string path = dir_.file("stop");
+  EXPECT_EXIT(
+      {
+        open_file(kUnit, path, FileStatus::kUnknown);
+        static_cast<void>(kud::io::write_record(kUnit, "saved"));
+        kud::io::stop_program(3);
+      },
+      testing::ExitedWithCode(3), "");
+  EXPECT_EQ(test::read_file(path), "saved\r\n");
+  EXPECT_EXIT(
+      {
+        open_file(kUnit, "/dev/full", FileStatus::kUnknown);
+        static_cast<void>(kud::io::write_record(kUnit, "lost"));
+        kud::io::stop_program(0);
+      },
+      testing::ExitedWithCode(1), "kud: /dev/full: ");
+}
+
+TEST_F(UnitsTest, ConsoleWritesThroughBufferedUnitWaits) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+  auto drain = [&] {
+    std::string got(64, '\0');
+    const ssize_t n = ::read(ends[0], got.data(), got.size());
+    got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return got;
+  };
+  ASSERT_EQ(kud::io::attach_unit(20, ends[1], std::string_view{}, true), 0);
+  ASSERT_EQ(kud::io::attach_unit(21, ends[1], "console", false), 0);
+  ASSERT_EQ(kud::io::write_record(20, "a"), 0);
+  EXPECT_EQ(drain(), "");  // held in the block
+  ASSERT_EQ(kud::io::flush_unit(20), 0);
+  EXPECT_EQ(drain(), "a\r\n");
+  ASSERT_EQ(kud::io::write_prompt(21, "ask? "), 0);
+  EXPECT_EQ(drain(), "ask? ");
+  // A write-through record on the same descriptor comes after what the buffered unit holds.
+  ASSERT_EQ(kud::io::write_record(20, "b"), 0);
+  ASSERT_EQ(kud::io::write_record(21, "c"), 0);
+  EXPECT_EQ(drain(), "b\r\nc\r\n");
+  ::close(ends[0]);
+  ::close(ends[1]);
+}
+
+TEST_F(UnitsTest, KeyboardReadsStandardInput) {
+  const std::string path = dir_.file("in");
+  test::write_file(path, "answer\r\nmore");
+  const int saved = ::dup(0);
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ::dup2(fd, 0);
+  ::close(fd);
+  const Records got = read_all(kud::io::kKeyboard, 16);
+  ::dup2(saved, 0);
+  ::close(saved);
+  EXPECT_EQ(got, (Records{"answer", "more"}));
+}
+
+TEST_F(UnitsTest, BadUnits) {
+  std::string buffer(4, ' ');
+  for (std::int32_t unit : {-1, 101, kUnit}) {
+    SCOPED_TRACE(unit);
+    EXPECT_EQ(kud::io::read_record(unit, buffer), EBADF);
+    EXPECT_EQ(kud::io::write_record(unit, "x"), EBADF);
+    EXPECT_EQ(kud::io::backspace_unit(unit), EBADF);
+    EXPECT_EQ(kud::io::rewind_unit(unit), EBADF);
+    EXPECT_FALSE(kud::io::is_connected(unit));
+  }
+  EXPECT_EQ(kud::io::close_unit(101), EBADF);
+  EXPECT_EQ(kud::io::attach_unit(kUnit, -1, "bad", false), EBADF);
+}
+
+TEST_F(UnitsTest, NamesUnitFileHoweverSpelled) {
+  const std::string path = dir_.file("data");
+  test::write_file(path, "x\n");
+  test::write_file(dir_.file("other"), "x\n");
+  ASSERT_EQ(::link(path.c_str(), dir_.file("hard").c_str()), 0);
+  ASSERT_EQ(::symlink(path.c_str(), dir_.file("soft").c_str()), 0);
+  open_file(kUnit, path, FileStatus::kOld);
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  struct Row {
+    std::string name;
+    std::int32_t unit;
+    bool same;
+  };
+  const std::vector<Row> rows = {
+      {path, kUnit, true},
+      {"data", kUnit, true},
+      {"./data", kUnit, true},
+      {"../" + dir_.path().filename().string() + "/data", kUnit, true},
+      {dir_.file("hard"), kUnit, true},
+      {"soft", kUnit, true},
+      {"other", kUnit, false},
+      {"missing", kUnit, false},
+      {"", kUnit, false},
+      {path, kUnit + 1, false},
+      {path, 200, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(kud::io::names_unit_file(row.name, row.unit), row.same);
+  }
+  std::filesystem::current_path(cwd);
+}
+
+}  // namespace
