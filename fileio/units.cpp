@@ -1,1 +1,556 @@
+// Record I/O on unit numbers over POSIX descriptors.
+//
+// Each unit owns a read block, a write block and a copy of the start of the record last read
+// (for the one-record step back). The blocks are allocated once, at the unit's first read or
+// write, so the per-record path is a memchr, a memcpy or two and no system call. Console units
+// write through at once: one write system call per record or prompt.
 #include "fileio/units.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace kud::io {
+namespace {
+
+constexpr std::size_t kBlock = std::size_t{256} * 1024;  // read and write block size
+constexpr std::size_t kReread = static_cast<std::size_t>(kRereadLimit);
+constexpr std::int32_t kLastUnit = kConsoleErr;
+constexpr std::size_t kUnitCount = static_cast<std::size_t>(kLastUnit) + 1;
+constexpr std::size_t kProgramNameMax = 255;
+static_assert(kBlock >= kReread, "a reread copy never exceeds a block");
+static_assert(kConsoleAlias == 0 && kFirstFileUnit == 1 && kLastFileUnit < kConsoleErr);
+
+enum class Mode : std::uint8_t { kIdle, kReading, kWriting };
+
+struct Unit {
+  int fd = -1;
+  bool connected = false;
+  bool owns_fd = false;        // opened here, so closed here
+  bool write_through = false;  // one write system call per record
+  bool seekable = false;
+  Mode mode = Mode::kIdle;
+  std::unique_ptr<char[]> name_text;
+  std::size_t name_size = 0;
+  std::int32_t write_error = 0;  // first failed write, reported again at close
+
+  // Reading: rbuf[rpos, rlen) is unread; rbase is the file offset of rbuf[0] (seekable only).
+  std::unique_ptr<char[]> rbuf;
+  std::size_t rpos = 0;
+  std::size_t rlen = 0;
+  off_t rbase = 0;
+  bool consumed = false;  // bytes were taken from the descriptor since open or rewind
+
+  // The record last read: its first kReread characters and where it started.
+  std::unique_ptr<char[]> last;
+  std::size_t last_size = 0;
+  off_t last_start = 0;
+  bool have_last = false;
+  bool replay = false;  // the next read returns the saved record
+
+  std::unique_ptr<char[]> wbuf;
+  std::size_t wlen = 0;
+};
+
+struct ProgramName {
+  std::array<char, kProgramNameMax> text{'k', 'u', 'd'};
+  std::size_t size = 3;
+};
+
+std::int32_t close_all();
+
+struct Table {
+  std::array<Unit, kUnitCount> units{};
+  bool ready = false;
+  // A program that returns from main instead of calling stop_program still gets its buffered
+  // records written (and a failure reported on standard error).
+  ~Table() {
+    if (ready) static_cast<void>(close_all());
+  }
+};
+
+constinit Table g_table{};
+constinit ProgramName g_program{};
+
+std::int32_t last_errno() { return errno != 0 ? static_cast<std::int32_t>(errno) : EIO; }
+
+std::span<char> block(const std::unique_ptr<char[]>& storage, std::size_t size) {
+  return {storage.get(), size};
+}
+
+std::string_view name_of(const Unit& u) { return {u.name_text.get(), u.name_size}; }
+
+// Returns false when memory is short.
+bool set_name(Unit& u, std::string_view name) {
+  std::unique_ptr<char[]> text(new (std::nothrow) char[name.size() + 1]);
+  if (!text) return false;
+  std::memcpy(text.get(), name.data(), name.size());
+  u.name_text = std::move(text);
+  u.name_size = name.size();
+  return true;
+}
+
+bool ensure(std::unique_ptr<char[]>& storage, std::size_t size) {
+  if (!storage) storage.reset(new (std::nothrow) char[size]);
+  return storage != nullptr;
+}
+
+void connect(Unit& u, int fd, bool owns, bool write_through) {
+  u = Unit{};
+  u.fd = fd;
+  u.connected = true;
+  u.owns_fd = owns;
+  u.write_through = write_through;
+  const off_t here = ::lseek(fd, 0, SEEK_CUR);
+  u.seekable = here != -1;
+  u.rbase = u.seekable ? here : 0;
+}
+
+void attach_console() {
+  struct Console {
+    std::int32_t unit;
+    int fd;
+    std::string_view name;
+    bool write_through;
+  };
+  static constexpr std::array<Console, 4> kConsoles{{{kConsoleAlias, 1, "stdout", true},
+                                                     {kKeyboard, 0, "stdin", false},
+                                                     {kConsoleOut, 1, "stdout", true},
+                                                     {kConsoleErr, 2, "stderr", true}}};
+  for (const Console& c : kConsoles) {
+    Unit& u = g_table.units[static_cast<std::size_t>(c.unit)];
+    connect(u, c.fd, false, c.write_through);
+    static_cast<void>(set_name(u, c.name));
+  }
+}
+
+Unit* slot(std::int32_t unit) {
+  if (unit < 0 || unit > kLastUnit) return nullptr;
+  if (!g_table.ready) {
+    g_table.ready = true;
+    attach_console();
+  }
+  return &g_table.units[static_cast<std::size_t>(unit)];
+}
+
+bool is_console(std::int32_t unit) {
+  return unit == kConsoleAlias || unit == kKeyboard || unit == kConsoleOut || unit == kConsoleErr;
+}
+
+// Writes a then b completely, retrying short writes and interrupted calls.
+std::int32_t write_all(int fd, std::string_view a, std::string_view b) {
+  while (!a.empty() || !b.empty()) {
+    std::array<iovec, 2> iov{};
+    int count = 0;
+    for (std::string_view part : {a, b}) {
+      if (part.empty()) continue;
+      iov[static_cast<std::size_t>(count)] = {const_cast<char*>(part.data()), part.size()};
+      ++count;
+    }
+    const ssize_t done = ::writev(fd, iov.data(), count);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return last_errno();
+    }
+    if (done == 0) return EIO;
+    auto n = static_cast<std::size_t>(done);
+    const std::size_t from_a = std::min(n, a.size());
+    a.remove_prefix(from_a);
+    b.remove_prefix(n - from_a);
+  }
+  return 0;
+}
+
+std::int32_t note_write(Unit& u, std::int32_t err) {
+  if (err != 0 && u.write_error == 0) u.write_error = err;
+  return err;
+}
+
+std::int32_t flush(Unit& u) {
+  if (u.wlen == 0) return 0;
+  const std::size_t size = u.wlen;
+  // Buffered data that could not be written is dropped: retrying would repeat the failure and
+  // mix old records with new ones. The failure is kept for close.
+  u.wlen = 0;
+  return note_write(u, write_all(u.fd, {u.wbuf.get(), size}, {}));
+}
+
+// A console unit writes at once; anything another unit holds for the same descriptor goes
+// first, so that output keeps its order.
+void flush_others_on(const Unit& self) {
+  for (Unit& other : g_table.units) {
+    if (&other != &self && other.connected && other.fd == self.fd && other.wlen > 0)
+      static_cast<void>(flush(other));
+  }
+}
+
+void drop_read_state(Unit& u) {
+  u.rpos = 0;
+  u.rlen = 0;
+  u.have_last = false;
+  u.replay = false;
+}
+
+// Ends a run of reads before writing: the descriptor goes back to the logical position (the
+// read block ran ahead of it) and the read state is dropped.
+std::int32_t leave_reading(Unit& u) {
+  if (u.seekable && (u.rpos < u.rlen || u.replay)) {
+    const off_t target = u.replay ? u.last_start : u.rbase + static_cast<off_t>(u.rpos);
+    if (::lseek(u.fd, target, SEEK_SET) == -1) return last_errno();
+  }
+  drop_read_state(u);
+  u.mode = Mode::kIdle;
+  return 0;
+}
+
+std::int32_t enter_writing(Unit& u) {
+  if (u.mode == Mode::kReading) {
+    if (const std::int32_t err = leave_reading(u); err != 0) return err;
+  }
+  u.mode = Mode::kWriting;
+  return 0;
+}
+
+std::int32_t enter_reading(Unit& u) {
+  if (u.mode == Mode::kWriting) {
+    if (const std::int32_t err = flush(u); err != 0) return err;
+    drop_read_state(u);
+    if (u.seekable) {
+      const off_t here = ::lseek(u.fd, 0, SEEK_CUR);
+      if (here == -1) return last_errno();
+      u.rbase = here;
+    }
+  }
+  u.mode = Mode::kReading;
+  return 0;
+}
+
+std::int32_t put(std::int32_t unit, std::string_view text, bool record) {
+  Unit* u = slot(unit);
+  if (u == nullptr || !u->connected) return EBADF;
+  if (const std::int32_t err = enter_writing(*u); err != 0) return err;
+  const std::string_view ending = record ? "\r\n" : "";
+  if (u->write_through) {
+    flush_others_on(*u);
+    return note_write(*u, write_all(u->fd, text, ending));
+  }
+  if (!ensure(u->wbuf, kBlock)) return ENOMEM;
+  const std::size_t total = text.size() + ending.size();
+  if (total > kBlock - u->wlen) {
+    if (const std::int32_t err = flush(*u); err != 0) return err;
+  }
+  if (total > kBlock) return note_write(*u, write_all(u->fd, text, ending));
+  const std::span<char> out = block(u->wbuf, kBlock).subspan(u->wlen);
+  std::memcpy(out.data(), text.data(), text.size());
+  std::memcpy(out.subspan(text.size()).data(), ending.data(), ending.size());
+  u->wlen += total;
+  return 0;
+}
+
+// Refills the read block; returns the byte count, 0 at end of file or minus errno.
+ssize_t fill(Unit& u) {
+  if (u.seekable) u.rbase += static_cast<off_t>(u.rlen);
+  u.rpos = 0;
+  u.rlen = 0;
+  for (;;) {
+    const ssize_t got = ::read(u.fd, u.rbuf.get(), kBlock);
+    if (got >= 0) {
+      u.rlen = static_cast<std::size_t>(got);
+      if (got > 0) u.consumed = true;
+      return got;
+    }
+    if (errno != EINTR) return -static_cast<ssize_t>(last_errno());
+  }
+}
+
+// Appends up to room - used characters of piece to out; notes when some did not fit.
+void keep(std::span<char> out, std::size_t& used, bool& cut, std::string_view piece) {
+  const std::size_t room = out.size() - used;
+  if (piece.size() > room) cut = true;
+  const std::size_t n = std::min(piece.size(), room);
+  if (n == 0) return;
+  std::memcpy(out.subspan(used).data(), piece.data(), n);
+  used += n;
+}
+
+std::int32_t read_next(Unit& u, std::span<char> out, std::int32_t& kept) {
+  if (!ensure(u.rbuf, kBlock) || !ensure(u.last, kReread)) return ENOMEM;
+  const std::span<char> saved_to = block(u.last, kReread);
+  std::size_t copied = 0;
+  std::size_t saved = 0;
+  bool cut = false;        // the record is longer than out
+  bool saved_cut = false;  // the record is longer than the reread copy
+  bool started = false;    // a byte of the record, or its LF, has been seen
+  bool ends_in_cr = false;
+  const off_t start = u.rbase + static_cast<off_t>(u.rpos);
+  for (;;) {
+    if (u.rpos == u.rlen) {
+      const ssize_t got = fill(u);
+      if (got < 0) {
+        u.have_last = false;
+        return static_cast<std::int32_t>(-got);
+      }
+      if (got == 0) {
+        if (!started) {
+          u.have_last = false;
+          return -1;
+        }
+        break;
+      }
+    }
+    started = true;
+    const std::span<const char> unread = block(u.rbuf, u.rlen).subspan(u.rpos);
+    const std::string_view rest(unread.data(), unread.size());
+    const std::size_t lf = rest.find('\n');
+    const std::string_view piece = rest.substr(0, lf);
+    keep(out, copied, cut, piece);
+    keep(saved_to, saved, saved_cut, piece);
+    if (!piece.empty()) ends_in_cr = piece.back() == '\r';
+    u.rpos += piece.size();
+    if (lf != std::string_view::npos) {
+      ++u.rpos;
+      break;
+    }
+  }
+  // A CR that ends the record belongs to the terminator. When the record was cut, that CR lies
+  // beyond the kept part, so only an uncut copy loses its last character.
+  if (ends_in_cr) {
+    if (!cut) --copied;
+    if (!saved_cut) --saved;
+  }
+  u.last_size = saved;
+  u.last_start = start;
+  u.have_last = true;
+  kept = static_cast<std::int32_t>(copied);
+  return 0;
+}
+
+std::int32_t close_slot(std::int32_t unit) {
+  Unit* u = slot(unit);
+  if (u == nullptr) return EBADF;
+  if (!u->connected) return 0;
+  std::int32_t err = flush(*u);
+  if (err == 0) err = u->write_error;
+  u->write_error = 0;
+  if (is_console(unit)) return err;  // the standard streams stay connected
+  if (u->owns_fd && ::close(u->fd) != 0 && errno != EINTR && err == 0) err = last_errno();
+  *u = Unit{};
+  return err;
+}
+
+void report_failure(std::string_view file, std::int32_t err) {
+  std::string line(program_name());
+  line += ": ";
+  line += file;
+  line += ": ";
+  line += std::strerror(static_cast<int>(err));
+  line += '\n';
+  static_cast<void>(write_all(2, line, {}));
+}
+
+std::int32_t close_all() {
+  std::int32_t first = 0;
+  for (std::int32_t unit = 0; unit <= kLastUnit; ++unit) {
+    const Unit* u = slot(unit);
+    if (!u->connected) continue;
+    const std::string name(name_of(*u));
+    const std::int32_t err = close_slot(unit);
+    if (err != 0 && first == 0) {
+      first = err;
+      report_failure(name, err);
+    }
+  }
+  return first;
+}
+
+}  // namespace
+
+std::int32_t open_unit(std::int32_t unit, const OpenRequest& request) {
+  if (unit < kFirstFileUnit || unit > kLastFileUnit) return EBADF;
+  if (const std::int32_t err = close_slot(unit); err != 0) return err;
+  Unit& u = *slot(unit);
+  std::string path;
+  int fd = -1;
+  if (request.status == FileStatus::kScratch) {
+    const char* dir = std::getenv("TMPDIR");
+    path = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
+    path += "/kudXXXXXX";
+    fd = ::mkstemp(path.data());
+    if (fd == -1) return last_errno();
+    ::unlink(path.c_str());  // gone from the folder now, gone from the disk at close
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  } else {
+    if (request.name.empty()) return ENOENT;
+    // A NUL would silently cut the name short and open another file.
+    if (request.name.find('\0') != std::string_view::npos) return EINVAL;
+    path = request.name;
+    constexpr int kCommon = O_CLOEXEC | O_NOCTTY;
+    int flags = O_RDWR | kCommon;
+    if (request.status == FileStatus::kNew) flags |= O_CREAT | O_EXCL;
+    if (request.status == FileStatus::kUnknown) flags |= O_CREAT | O_TRUNC;
+    auto try_open = [&](int f) {
+      int got = -1;
+      do got = ::open(path.c_str(), f, 0666);
+      while (got == -1 && errno == EINTR);
+      return got;
+    };
+    fd = try_open(flags);
+    // An old file that may only be read is still opened, for reading.
+    if (fd == -1 && request.status == FileStatus::kOld &&
+        (errno == EACCES || errno == EROFS || errno == ETXTBSY))
+      fd = try_open(O_RDONLY | kCommon);
+    if (fd == -1) return last_errno();
+    struct stat info {};
+    std::int32_t err = 0;
+    if (::fstat(fd, &info) != 0) {
+      err = last_errno();
+    } else if (S_ISDIR(info.st_mode)) {
+      err = EISDIR;  // a folder opens for reading, but holds no records
+    }
+    if (err != 0) {
+      ::close(fd);
+      return err;
+    }
+  }
+  connect(u, fd, true, false);
+  if (!set_name(u, path)) {
+    ::close(fd);
+    u = Unit{};
+    return ENOMEM;
+  }
+  return 0;
+}
+
+std::int32_t attach_unit(std::int32_t unit, int fd, std::string_view name, bool buffered) {
+  Unit* u = slot(unit);
+  if (u == nullptr || fd < 0 || ::fcntl(fd, F_GETFD) == -1) return EBADF;
+  if (const std::int32_t err = close_slot(unit); err != 0) return err;
+  connect(*u, fd, false, !buffered);
+  if (!set_name(*u, name)) {
+    *u = Unit{};
+    return ENOMEM;
+  }
+  return 0;
+}
+
+std::int32_t read_record_raw(std::int32_t unit, std::span<char> buffer, std::int32_t& kept) {
+  kept = 0;
+  Unit* u = slot(unit);
+  if (u == nullptr || !u->connected) return EBADF;
+  if (buffer.size() > static_cast<std::size_t>(INT32_MAX)) return EINVAL;
+  if (u->replay) {
+    u->replay = false;
+    const std::size_t n = std::min(buffer.size(), u->last_size);
+    if (n > 0) std::memcpy(buffer.data(), u->last.get(), n);
+    kept = static_cast<std::int32_t>(n);
+    return 0;
+  }
+  if (const std::int32_t err = enter_reading(*u); err != 0) return err;
+  return read_next(*u, buffer, kept);
+}
+
+std::int32_t read_record(std::int32_t unit, std::span<char> buffer) {
+  std::int32_t kept = 0;
+  const std::int32_t result = read_record_raw(unit, buffer, kept);
+  const auto pad = buffer.subspan(static_cast<std::size_t>(kept));
+  std::fill(pad.begin(), pad.end(), ' ');
+  return result;
+}
+
+std::int32_t write_record(std::int32_t unit, std::string_view text) {
+  return put(unit, text, true);
+}
+
+std::int32_t write_prompt(std::int32_t unit, std::string_view text) {
+  return put(unit, text, false);
+}
+
+std::int32_t backspace_unit(std::int32_t unit) {
+  Unit* u = slot(unit);
+  if (u == nullptr || !u->connected) return EBADF;
+  if (u->replay) return EINVAL;  // only one record is kept for stepping back
+  if (u->have_last) u->replay = true;
+  return 0;
+}
+
+std::int32_t rewind_unit(std::int32_t unit) {
+  Unit* u = slot(unit);
+  if (u == nullptr || !u->connected) return EBADF;
+  if (const std::int32_t err = flush(*u); err != 0) return err;
+  if (::lseek(u->fd, 0, SEEK_SET) == -1) {
+    // A pipe cannot go back, but one not yet read from is already at its start.
+    if (errno == ESPIPE && !u->consumed) return 0;
+    return last_errno();
+  }
+  drop_read_state(*u);
+  u->rbase = 0;
+  u->consumed = false;
+  u->mode = Mode::kIdle;
+  return 0;
+}
+
+std::int32_t flush_unit(std::int32_t unit) {
+  Unit* u = slot(unit);
+  if (u == nullptr || !u->connected) return EBADF;
+  return flush(*u);
+}
+
+std::int32_t close_unit(std::int32_t unit) { return close_slot(unit); }
+
+bool is_connected(std::int32_t unit) {
+  const Unit* u = slot(unit);
+  return u != nullptr && u->connected;
+}
+
+std::string_view unit_name(std::int32_t unit) {
+  const Unit* u = slot(unit);
+  return u != nullptr && u->connected ? name_of(*u) : std::string_view{};
+}
+
+bool names_unit_file(std::string_view name, std::int32_t unit) {
+  const Unit* u = slot(unit);
+  if (u == nullptr || !u->connected || name.empty() || name.find('\0') != std::string_view::npos)
+    return false;
+  const std::string path(name);
+  struct stat named {};
+  struct stat connected {};
+  if (::stat(path.c_str(), &named) != 0 || ::fstat(u->fd, &connected) != 0) return false;
+  return named.st_dev == connected.st_dev && named.st_ino == connected.st_ino;
+}
+
+std::int32_t close_all_units() { return close_all(); }
+
+void stop_program(int status) {
+  const std::int32_t err = close_all();
+  std::fflush(nullptr);
+  std::_Exit(err != 0 ? 1 : status);
+}
+
+void set_program_name(std::string_view name) {
+  const std::size_t n = std::min(name.size(), kProgramNameMax);
+  std::memcpy(g_program.text.data(), name.data(), n);
+  g_program.size = n;
+}
+
+std::string_view program_name() { return {g_program.text.data(), g_program.size}; }
+
+void reset_units() {
+  for (std::int32_t unit = 0; unit <= kLastUnit; ++unit) {
+    static_cast<void>(close_slot(unit));
+    *slot(unit) = Unit{};
+  }
+  attach_console();
+}
+
+}  // namespace kud::io

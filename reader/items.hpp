@@ -21,8 +21,8 @@ inline constexpr std::int32_t kItemField = 16;  // field the text recognisers fi
 // number of items in kinds[0..], values[0..] and texts (slot i at texts[i*width]). A fetch
 // failure writes the error record on message_unit and lowers ierr; unit <= 0 returns at once.
 void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double> values,
-           std::span<char> texts, std::int32_t width, std::int32_t unit,
-           std::int32_t message_unit, std::int32_t& ierr);
+           std::span<char> texts, std::int32_t width, std::int32_t unit, std::int32_t message_unit,
+           std::int32_t& ierr);
 
 // A word: a letter, then up to 31 letters or digits, then a separator. Into TXTITM/LTXITM.
 [[nodiscard]] bool ISWORD();

@@ -92,9 +92,9 @@ RunResult run_zelp(const std::vector<std::string>& args, std::string_view input,
   bool err_open = true;
   char chunk[65536];
   while (out_open || err_open) {
-    pollfd fds[3] = {{out_pipe[0], out_open ? POLLIN : short{0}, 0},
-                     {err_pipe[0], err_open ? POLLIN : short{0}, 0},
-                     {in_pipe[1], in_open ? POLLOUT : short{0}, 0}};
+    pollfd fds[3] = {{out_pipe[0], static_cast<short>(out_open ? POLLIN : 0), 0},
+                     {err_pipe[0], static_cast<short>(err_open ? POLLIN : 0), 0},
+                     {in_pipe[1], static_cast<short>(in_open ? POLLOUT : 0), 0}};
     if (::poll(fds, in_open ? 3 : 2, -1) < 0) {
       if (errno == EINTR) continue;
       throw std::runtime_error("poll");
