@@ -95,8 +95,10 @@ int fail(std::string_view subject, std::string_view reason = {}) {
   length = std::min(length, g_diagnostic.size() - 1);
   g_diagnostic[length++] = '\n';
   (void)kud::io::write_prompt(kConsoleErr, std::string_view(g_diagnostic.data(), length));
-  // The run already failed: whatever closing the output says changes nothing.
+  // The run already failed and said so once: closing the output and taking the console's
+  // recorded write error here keeps the exit-time close from reporting them a second time.
   (void)kud::io::close_unit(kOutputUnit);
+  (void)kud::io::close_unit(kConsoleOut);
   return 1;
 }
 
@@ -251,6 +253,8 @@ int run_dialogue_and_extraction() {
   if (const std::int32_t error = kud::io::close_unit(kOutputUnit)) {
     return fail_io(output_name(), error);
   }
+  // Anything else that failed unseen (a reader message on the console) is reported here.
+  if (kud::io::close_all_units() != 0) return 1;
   return 0;
 }
 

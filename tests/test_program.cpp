@@ -79,11 +79,13 @@ TEST_P(Golden, RunMatchesByteForByte) {
   } else {
     EXPECT_FALSE(fs::exists(dir.file("out.txt")));
   }
-  if (has_input) EXPECT_EQ(test::read_file(dir.file("in.txt")), input);
+  if (has_input) {
+    EXPECT_EQ(test::read_file(dir.file("in.txt")), input);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(case_names()),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& param_info) { return param_info.param; });
 
 // The input file, however its name is spelled for the output, is refused and kept intact.
 TEST(SameFile, InputIsNeverTruncated) {

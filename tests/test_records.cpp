@@ -233,7 +233,8 @@ TEST(Banner, SixteenRecordsByteForByte) {
   const auto banner = zelp::banner_records();
   ASSERT_EQ(banner.size(), 16u);
   EXPECT_EQ(banner[0], std::string(54, ' '));
-  for (const std::size_t i : {1, 2, 3, 13, 14, 15}) EXPECT_EQ(banner[i], std::string(59, ' '));
+  for (const std::size_t i : {1u, 2u, 3u, 13u, 14u, 15u})
+    EXPECT_EQ(banner[i], std::string(59, ' '));
   const std::string indent(11, ' ');
   const std::string edge = indent + std::string(48, '=');
   const std::string empty = indent + "-" + std::string(46, ' ') + "-";
