@@ -8,9 +8,9 @@
 
 namespace zelp {
 
-inline constexpr std::int32_t kFieldWidth = 14;  // one rendered value
-inline constexpr std::int32_t kFieldStep = 15;   // the value and its TAB
-inline constexpr std::int32_t kCountWidth = 6;   // the summary's count
+inline constexpr std::int32_t kFieldWidth = 14;   // one rendered value
+inline constexpr std::int32_t kFieldStep = 15;    // the value and its TAB
+inline constexpr std::int32_t kCountWidth = 6;    // the summary's count
 inline constexpr std::int32_t kNameLength = 256;  // name, answer and text-line buffers
 inline constexpr char kTab = '\t';
 

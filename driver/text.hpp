@@ -1,6 +1,7 @@
 // Console prompt and the helpers on fixed-length, blank-padded texts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -22,5 +23,9 @@ void UPCASE(std::span<char> text);
 // Position of the last non-blank character (1-based), 0 when there is none. Only the blank
 // counts as fill: a TAB is content.
 [[nodiscard]] std::int32_t LENTRM(std::string_view text);
+
+// The position LENTRM probes from for a text of length characters with fraction index 0..4:
+// length times the fraction, rounded half away from zero. 0 for any other index.
+[[nodiscard]] std::int32_t lentrm_probe(std::int32_t length, std::size_t index);
 
 }  // namespace zelp

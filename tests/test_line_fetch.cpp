@@ -175,7 +175,6 @@ TEST_F(ReaderTest, MemoryUnitReportShowsAsterisks) {
 
 TEST_F(ReaderTest, ReadErrorIsReportedAndTheFetchGoesOn) {
   // A folder's descriptor reads with EISDIR: a real read error from the system.
-  kud::io::OpenRequest request;
   open_report();
   ASSERT_EQ(kud::io::attach_unit(test::kInputUnit, ::open(dir_.path().c_str(), O_RDONLY), "folder",
                                  false),
