@@ -8,8 +8,8 @@
 # runs every round wc -l, awk and zelp one after the other and reports the median wall time of
 # each. Instructions per input byte come from callgrind on a 5 MB prefix of the same workload,
 # less a run on an empty file (start-up and banner): on a busy machine they are the figure to
-# compare between builds, so they are printed first. Peak resident memory comes from
-# /usr/bin/time -v. About 5 minutes on 2 cores at the defaults; pass a smaller size or fewer
+# compare between builds, so they are printed first. CPU time and peak resident memory come
+# from /usr/bin/time -v. 3 to 5 minutes on 2 cores at the defaults; pass a smaller size or fewer
 # rounds for a quicker look.
 set -euo pipefail
 shopt -s inherit_errexit
@@ -108,11 +108,22 @@ median() {  # microseconds... -> seconds
   printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 }
     END { m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.3f", m / 1e6 }'
 }
+cpu_s() {  # name: median user + system seconds over the rounds
+  local report
+  local -a list=()
+  for report in "$work/$1".*.time; do
+    list+=("$(awk -F: '/(User|System) time/ { s += $2 } END { printf "%d", s * 1e6 }' "$report")")
+  done
+  median "${list[@]}"
+}
 peak_kb() {  # name: the largest "Maximum resident set size" over the rounds
   cat "$work/$1".*.time | awk -F: '/Maximum resident set size/ { if ($2 + 0 > m) m = $2 + 0 }
     END { print m }'
 }
 mb_per_s() { awk -v b="$bytes" -v s="$1" 'BEGIN { printf "%.1f", b / 1e6 / s }'; }
+row() {  # name wall-seconds
+  printf '%8s  %8s  %8s  %12s' "$2" "$(mb_per_s "$2")" "$(cpu_s "$1")" "$(peak_kb "$1")"
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # shellcheck disable=SC2086  # the lists are meant to split
@@ -136,10 +147,11 @@ instructions per input byte (callgrind, ${prefix_mb} MB prefix, start-up subtrac
   awk    $(per_byte awk)
   wc -l  $(per_byte wc)
 
-tool    median s      MB/s   peak RSS KB
-wc -l   $(printf '%8s  %8s  %12s' "$wc_s" "$(mb_per_s "$wc_s")" "$(peak_kb wc)")
-awk     $(printf '%8s  %8s  %12s' "$awk_s" "$(mb_per_s "$awk_s")" "$(peak_kb awk)")
-zelp    $(printf '%8s  %8s  %12s' "$zelp_s" "$(mb_per_s "$zelp_s")" "$(peak_kb zelp)")
+medians over the rounds; MB/s from wall time; CPU s is user + system time
+tool      wall s      MB/s     CPU s   peak RSS KB
+wc -l   $(row wc "$wc_s")
+awk     $(row awk "$awk_s")
+zelp    $(row zelp "$zelp_s")
 
 zelp time / wc -l time   $(ratio "$zelp_s" "$wc_s")   (how far zelp is from the floor)
 awk time / zelp time     $(ratio "$awk_s" "$zelp_s")   (above 1: zelp is faster than awk)
