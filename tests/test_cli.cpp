@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -30,6 +29,16 @@ std::string record(const std::vector<std::string>& shown) {
 std::string summary(int count) {
   const std::string n = std::to_string(count);
   return "\r\n" + std::string(6 - n.size(), ' ') + n + " lines with plot data found\r\n\r\n";
+}
+
+// The version the build declares, read from CMakeLists.txt.
+std::string project_version() {
+  const std::string lists = test::read_file((kSource / "CMakeLists.txt").string());
+  const std::string key = "project(zelp VERSION ";
+  const std::size_t at = lists.find(key);
+  if (at == std::string::npos) return "?";
+  const std::size_t from = at + key.size();
+  return lists.substr(from, lists.find_first_of(" )", from) - from);
 }
 
 std::string usage() { return test::run_zelp({"--help"}, "").out; }
@@ -358,8 +367,7 @@ TEST(Usage, HelpAndVersionOnStandardOutput) {
     if (row.help) {
       EXPECT_EQ(result.out, help);
     } else {
-      EXPECT_TRUE(std::regex_match(result.out, std::regex("zelp [0-9]+\\.[0-9]+\\.[0-9]+\n")))
-          << result.out;
+      EXPECT_EQ(result.out, "zelp " + project_version() + "\n");
     }
     EXPECT_TRUE(fs::is_empty(dir.path()));
   }
