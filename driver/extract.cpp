@@ -21,7 +21,10 @@ using namespace std::string_view_literals;
 // Records of up to kLineLength characters are split whole.
 constexpr std::int32_t kLineLength = kud::kMaxLine;
 constexpr std::int32_t kMaxItems = kud::max_items(kLineLength);
-constexpr std::int32_t kTextSlot = 80;
+// The driver decides by the kinds alone and never reads the item texts; RDMIX keeps at most
+// eight characters of a text, so eight-character slots lose nothing and spare blanking 72 more
+// per item.
+constexpr std::int32_t kTextSlot = kud::kItemText;
 static_assert(kMaxItems == 1024);
 
 constexpr auto kName = static_cast<std::size_t>(kNameLength);
