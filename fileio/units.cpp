@@ -425,6 +425,14 @@ std::int32_t open_unit(std::int32_t unit, const OpenRequest& request) {
     int flags = O_RDWR | kCommon;
     if (request.status == FileStatus::kNew) flags |= O_CREAT | O_EXCL;
     if (request.status == FileStatus::kUnknown) flags |= O_CREAT | O_TRUNC;
+    // A pipe or device is opened one way only: holding its other end too, the program would
+    // never see a pipe's end of file, nor learn that its reader has gone.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+        !S_ISDIR(existing.st_mode)) {
+      if (request.status == FileStatus::kOld) flags = O_RDONLY | kCommon;
+      if (request.status == FileStatus::kUnknown) flags = O_WRONLY | kCommon;
+    }
     auto try_open = [&](int f) {
       int got = -1;
       do got = ::open(path.c_str(), f, 0666);
