@@ -27,8 +27,8 @@ void keep_text(std::span<const char> field, std::span<char> slot) {
   std::array<char, kItemText> holder;
   std::memcpy(holder.data(), field.data(), holder.size());
   const std::size_t n = std::min(holder.size(), slot.size());
-  std::memcpy(slot.data(), holder.data(), n);
-  std::memset(slot.data() + n, ' ', slot.size() - n);
+  std::copy_n(holder.begin(), n, slot.begin());  // slots of width 0 may have no storage at all
+  std::fill(slot.begin() + static_cast<std::ptrdiff_t>(n), slot.end(), ' ');
 }
 
 bool g_fast_numbers = true;
@@ -274,7 +274,7 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
     if (slot == kItemText) {
       std::memcpy(texts + n * kItemText, "        ", kItemText);
     } else {
-      std::memset(texts + n * slot, ' ', slot);
+      std::fill_n(texts + n * slot, slot, ' ');  // no call with a null pointer for no slots
     }
     ++n;
     p = q;
@@ -436,11 +436,11 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
     } else if (ISINT()) {
       kinds[n] = kInteger;
       values[n] = IVALUE();
-      std::memset(text.data(), ' ', text.size());
+      std::fill(text.begin(), text.end(), ' ');
     } else if (ISREAL()) {
       kinds[n] = kReal;
       values[n] = RVALUE();
-      std::memset(text.data(), ' ', text.size());
+      std::fill(text.begin(), text.end(), ' ');
     } else if (ISFREE()) {
       kinds[n] = kText;
       values[n] = 0.0;

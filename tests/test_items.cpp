@@ -235,6 +235,16 @@ TEST_F(ItemTest, NarrowSlotsKeepTheirFirstCharacters) {
   EXPECT_EQ(std::string(narrow.data(), 6), "TEM   ");
 }
 
+TEST_F(ItemTest, NoTextSlotsAtAll) {
+  for (const std::string_view line : {"1 2.5 x", "mass 1"}) {
+    use_memory(std::string(line) + "\n");
+    std::int32_t count = 0;
+    std::int32_t ierr = 0;
+    kud::RDMIX(count, kinds, values, std::span<char>(), 0, 88, -1, ierr);
+    EXPECT_GE(count, 2) << line;
+  }
+}
+
 TEST_F(ItemTest, ItemsNeverRunPastTheCallersArrays) {
   use_memory("1 2 3 4 5 6\n");
   std::array<std::int32_t, 3> few_kinds{};
