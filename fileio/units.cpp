@@ -406,6 +406,12 @@ std::int32_t open_unit(std::int32_t unit, const OpenRequest& request) {
       while (got == -1 && errno == EINTR);
       return got;
     };
+    // A FIFO is opened in one direction only: holding both ends, the program would be its own
+    // writer and never see the end of its input, or its own reader and block once the pipe is
+    // full. The open then waits for the other side, as a FIFO does.
+    struct stat named {};
+    if (::stat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode))
+      flags = (request.status == FileStatus::kOld ? O_RDONLY : O_WRONLY) | kCommon;
     fd = try_open(flags);
     // An old file that may only be read is still opened, for reading.
     if (fd == -1 && request.status == FileStatus::kOld &&
