@@ -125,11 +125,12 @@ TEST_F(ReaderTest, EndOfFilePolicyZeroReportsAndReturns) {
   EXPECT_EQ(kud::RDSTAT(), kud::kEofStatus);
   kud::RDLINE();
   EXPECT_EQ(kud::RDSTAT(), kud::kEofStatus);
-  const std::string one =
-      "\r\n *** ERROR DURING READING OF LINE     1  ON UNIT  88\r\n"
-      "     ATTEMPT TO READ THROUGH AN END OF FILE\r\n";
-  std::string two = one;
-  two.replace(two.find("1  ON"), 1, "2");
+  const auto eof_report = [](char line) {
+    return "\r\n *** ERROR DURING READING OF LINE     " + std::string(1, line) +
+           "  ON UNIT  88\r\n     ATTEMPT TO READ THROUGH AN END OF FILE\r\n";
+  };
+  const std::string one = eof_report('1');
+  const std::string two = eof_report('2');
   EXPECT_EQ(report(), one + two);
 }
 
@@ -175,7 +176,6 @@ TEST_F(ReaderTest, MemoryUnitReportShowsAsterisks) {
 
 TEST_F(ReaderTest, ReadErrorIsReportedAndTheFetchGoesOn) {
   // A folder's descriptor reads with EISDIR: a real read error from the system.
-  kud::io::OpenRequest request;
   open_report();
   ASSERT_EQ(kud::io::attach_unit(test::kInputUnit, ::open(dir_.path().c_str(), O_RDONLY), "folder",
                                  false),
