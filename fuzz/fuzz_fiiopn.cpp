@@ -103,19 +103,62 @@ std::string int_field(std::int32_t value, std::size_t width) {
   return std::string(width - digits.size(), ' ') + digits;
 }
 
-bool starts_with(std::string_view text, std::string_view head) {
-  return text.substr(0, head.size()) == head;
+std::string fixed(std::string_view text, std::size_t width) {
+  std::string out(text.substr(0, width));
+  out.resize(width, ' ');
+  return out;
 }
 
-void check_report(const std::string& report, std::int32_t unit, std::int32_t status,
-                  std::int32_t record_length, bool reported_open, bool formatted) {
+// What FIIOPN was asked for, and what its report must say.
+struct Call {
+  std::string_view name;
+  std::int32_t unit;
+  std::int32_t status_code;
+  std::int32_t access_code;
+  std::int32_t form_code;
+  std::int32_t blank_code;
+  std::int32_t record_length;
+  bool formatted;
+};
+
+// The opened-file report, record by record (the name may hold anything, even report lines).
+std::string opened_report(const Call& c) {
+  std::string report = "\r\n\r\n\r\n";
+  if (c.status_code == kud::kStatusScratch) {
+    report += "     A SCRATCH FILE IS OPENED ON UNIT NO." + int_field(c.unit, 4) + "\r\n";
+  } else {
+    report += "     FILE  " + std::string(c.name) + "\r\n";
+    report += "     IS OPENED ON UNIT NO." + int_field(c.unit, 4) + "\r\n";
+  }
+  const std::string_view status = c.status_code == kud::kStatusOld       ? "OLD"
+                                  : c.status_code == kud::kStatusNew     ? "NEW"
+                                  : c.status_code == kud::kStatusScratch ? "SCRATCH"
+                                                                         : "UNKNOWN";
+  const bool direct = c.access_code == kud::kAccessDirect || c.access_code == kud::kAccessDirect128;
+  std::int32_t length = 0;
+  if (c.access_code == kud::kAccessDirect)
+    length = c.form_code == kud::kFormFormatted ? 4 * c.record_length : c.record_length;
+  if (c.access_code == kud::kAccessDirect128) length = 128;
+  report += "     FILE CHARACTERISTICS :\r\n";
+  report += "          STATUS =" + fixed(status, 7) + "\r\n";
+  report += "          ACCESS =" + fixed(direct ? "DIRECT" : "SEQUENTIAL", 10) + "\r\n";
+  report += "          FORM   =" + fixed(c.formatted ? "FORMATTED" : "UNFORMATTED", 11) + "\r\n";
+  report += "          LENGTH =" + int_field(length, 5) + " WORDS/BYTES PER RECORD (SECTOR)\r\n";
+  if (c.formatted)
+    report +=
+        "          BLANK  =" + fixed(c.blank_code == kud::kBlankZero ? "ZERO" : "NULL", 4) + "\r\n";
+  return report;
+}
+
+void check_report(const std::string& report, const Call& c, std::int32_t status,
+                  bool reported_open) {
   const std::string error_head =
-      "\r\n\r\n\r\n *** ERROR DURING OPENING OF FILE UNIT" + int_field(unit, 5) + "\r\n";
+      "\r\n\r\n\r\n *** ERROR DURING OPENING OF FILE UNIT" + int_field(c.unit, 5) + "\r\n";
   if (status == kud::kIllegalUnit) {
     if (report != error_head + "     ILLEGAL FILE UNIT\r\n") fuzz::violated();
   } else if (status == kud::kIllegalRecordLength) {
     if (report !=
-        error_head + "     ILLEGAL RECORD LENGTH =" + int_field(record_length, 5) + "\r\n")
+        error_head + "     ILLEGAL RECORD LENGTH =" + int_field(c.record_length, 5) + "\r\n")
       fuzz::violated();
   } else if (status < 0) {
     if (report !=
@@ -123,11 +166,8 @@ void check_report(const std::string& report, std::int32_t unit, std::int32_t sta
       fuzz::violated();
   } else if (!reported_open) {
     if (!report.empty()) fuzz::violated();
-  } else {
-    if (!starts_with(report, "\r\n\r\n\r\n     ")) fuzz::violated();
-    if (report.find("\r\n     FILE CHARACTERISTICS :\r\n") == std::string::npos) fuzz::violated();
-    const bool blank_line = report.find("\r\n          BLANK  =") != std::string::npos;
-    if (blank_line != formatted) fuzz::violated();
+  } else if (report != opened_report(c)) {
+    fuzz::violated();
   }
 }
 
@@ -196,7 +236,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (message_unit <= 0) {
       if (!text.empty()) fuzz::violated();
     } else if (unit != report_unit) {
-      check_report(text, unit, status, record_length, report > 0, formatted);
+      const Call call{name,      unit,       status_code,   access_code,
+                      form_code, blank_code, record_length, formatted};
+      check_report(text, call, status, report > 0);
     }
   }
   kud::io::reset_units();
