@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 
@@ -61,6 +64,22 @@ static_assert(kCountWidth + kSummaryText.size() == 33);
 constexpr double kFormatLimit = 1.0e11;
 constexpr std::size_t kScratch = 32;
 
+// The eight decimal digits of v < 10**8 as characters, the first in the lowest byte, computed
+// in parallel lanes of one 64-bit word.
+constexpr std::uint64_t eight_digits(std::uint32_t v) {
+  std::uint64_t merged = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
+  std::uint64_t tens = ((merged * 10486) >> 20) & ((std::uint64_t{0x7F} << 32) | 0x7F);
+  merged = tens | ((merged - tens * 100) << 16);
+  tens = ((merged * 103) >> 10) & 0x000F000F000F000F;
+  merged = tens | ((merged - tens * 10) << 8);
+  return merged + 0x3030303030303030;
+}
+static_assert(std::endian::native == std::endian::little, "digits are stored byte by byte");
+static_assert(eight_digits(12345678) == 0x3837363534333231);
+static_assert(eight_digits(0) == 0x3030303030303030);
+static_assert(eight_digits(99999999) == 0x3939393939393939);
+static_assert(eight_digits(10000001) == 0x3130303030303031);
+
 void right_align(std::string_view text, std::span<char> field) {
   const std::size_t pad = field.size() - text.size();
   std::fill_n(field.begin(), pad, ' ');
@@ -69,7 +88,7 @@ void right_align(std::string_view text, std::span<char> field) {
 
 }  // namespace
 
-void render_field(double value, std::span<char, kFieldWidth> field, char decimal_mark) {
+void render_field_reference(double value, std::span<char, kFieldWidth> field, char decimal_mark) {
   if (std::isnan(value)) return right_align("NaN"sv, field);
   if (std::isinf(value)) return right_align(value < 0 ? "-Infinity"sv : "Infinity"sv, field);
   if (std::fabs(value) >= kFormatLimit) {
@@ -95,6 +114,61 @@ void render_field(double value, std::span<char, kFieldWidth> field, char decimal
   right_align(shown, field);
   const std::size_t point = field.size() - 4;
   field[point] = decimal_mark;
+}
+
+void render_field(double value, std::span<char, kFieldWidth> field, char decimal_mark) {
+  // The value is m * 2**e exactly. Rounding m * 1000 * 2**e to an integer, half to even, is
+  // exact in 64-bit integer arithmetic: m < 2**53 and 1000 < 2**10, so m * 1000 < 2**63.
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const bool negative = (bits >> 63) != 0;
+  const auto biased = static_cast<std::int32_t>((bits >> 52) & 0x7FF);
+  constexpr std::uint64_t kHidden = std::uint64_t{1} << 52;
+  const std::uint64_t fraction = bits & (kHidden - 1);
+  if (biased == 0x7FF || std::fabs(value) >= kFormatLimit) {
+    return render_field_reference(value, field, decimal_mark);  // not finite, or asterisks
+  }
+  const std::uint64_t mantissa = biased == 0 ? fraction : fraction | kHidden;
+  const std::int32_t exponent = (biased == 0 ? 1 : biased) - 1075;
+  const std::uint64_t scaled = mantissa * 1000;
+  std::uint64_t q = 0;  // the value in thousandths, rounded
+  if (exponent >= 0) {
+    q = scaled << exponent;  // below 1e11 * 1000 < 2**47: no bits lost
+  } else if (exponent > -64) {
+    const auto shift = static_cast<std::uint32_t>(-exponent);
+    q = scaled >> shift;
+    const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  }                                       // else: below 2**-64 * 2**63, under half a thousandth: 0
+  const bool minus = negative && q != 0;  // no sign on a value that rounds to zero
+  // 10 integer digits fit, or 9 after a minus sign: q below 10**13, or 10**12.
+  if (q >= (minus ? 1'000'000'000'000u : 10'000'000'000'000u)) {
+    std::fill(field.begin(), field.end(), '*');
+    return;
+  }
+  // The 16 digits of q, zero-padded; the field is digits 4..13, the mark, digits 14..16.
+  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(q / 100'000'000));
+  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(q % 100'000'000));
+  std::array<char, 16> digits;
+  std::memcpy(digits.data(), &high, 8);
+  std::memcpy(digits.data() + 8, &low, 8);
+  std::memcpy(field.data(), digits.data() + 3, 10);
+  field[10] = decimal_mark;
+  std::memcpy(field.data() + 11, digits.data() + 13, 3);
+  // Leading zeros of the integer part become blanks ('0' - 0x10); its last digit stays.
+  std::uint64_t head;
+  std::memcpy(&head, field.data(), 8);
+  const std::uint64_t others = head ^ 0x3030303030303030;  // zero bytes where a '0' stands
+  std::size_t zeros = others == 0 ? 8 : static_cast<std::size_t>(std::countr_zero(others)) / 8;
+  const std::uint64_t leading =
+      zeros == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * zeros)) - 1;
+  head -= leading & 0x1010101010101010;
+  std::memcpy(field.data(), &head, 8);
+  if (zeros == 8 && field[8] == '0') {
+    field[8] = ' ';
+    zeros = 9;
+  }
+  if (minus) field[zeros - 1] = '-';  // a minus always has a blank to stand in
 }
 
 void render_count(std::int32_t n, std::span<char, kCountWidth> field) {

@@ -19,6 +19,10 @@ inline constexpr char kTab = '\t';
 // non-finite values.
 void render_field(double value, std::span<char, kFieldWidth> field, char decimal_mark = '.');
 
+// The same rendering through std::to_chars: the reference the fast path is tested against.
+void render_field_reference(double value, std::span<char, kFieldWidth> field,
+                            char decimal_mark = '.');
+
 // Renders n right-aligned in 6 characters, or 6 asterisks.
 void render_count(std::int32_t n, std::span<char, kCountWidth> field);
 

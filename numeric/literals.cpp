@@ -27,18 +27,18 @@ struct Scratch {
 // The fraction of the digits after a decimal point, the first of which DIGIT has just taken.
 // Scale first, then the product, then the sum, in doubles: 0.12 gives 0.12000000000000001.
 double fraction() {
-  double scale = 1.0;
+  std::int32_t k = 0;
   double sum = 0.0;
   do {
-    scale = scale / 10.0;
-    const double term = static_cast<double>(RS.IDIGIT) * scale;
+    if (k < kMaxLine) ++k;  // a line holds fewer digits; the bound keeps k from overflowing
+    const double term = static_cast<double>(RS.IDIGIT) * fraction_scale(k);
     sum = term + sum;
   } while (DIGIT());
   return sum;
 }
 
 // Applies an exponent part, if one follows, to x.
-double with_exponent(double x) { return EXPONT() ? power_of_ten(RS.IEXPO) * x : x; }
+double with_exponent(double x) { return EXPONT() ? table_power_of_ten(RS.IEXPO) * x : x; }
 
 // Reads an optional "+" or "-" after blanks; -1 for minus, +1 otherwise.
 int leading_sign() {
@@ -50,21 +50,6 @@ int leading_sign() {
 constexpr double kTwoTo31 = 2147483648.0;
 
 }  // namespace
-
-double power_of_ten(std::int32_t e) {
-  if (e == 0) return 1.0;
-  double base = 10.0;
-  // The magnitude of e, in unsigned arithmetic so that no negation can overflow.
-  auto n = e > 0 ? static_cast<std::uint32_t>(e) : 0u - static_cast<std::uint32_t>(e);
-  if (e < 0) base = 1.0 / 10.0;
-  double result = 1.0;
-  for (;;) {
-    if (n % 2 == 1) result = result * base;
-    n /= 2;
-    if (n == 0) return result;
-    base = base * base;
-  }
-}
 
 bool ISINT() {
   if (RS.IPOS > RS.LENLIN) return false;

@@ -2,6 +2,7 @@
 // They work on RS at the cursor, answer true or false and on false put back what they changed.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace kud {
@@ -19,7 +20,57 @@ inline constexpr double kPi = 3.141592653589793;
 [[nodiscard]] bool ISREAL();
 [[nodiscard]] double RVALUE();
 
-// 10 to the power e by repeated squaring, in the order the reader has always used.
-[[nodiscard]] double power_of_ten(std::int32_t e);
+// 10 to the power e by repeated squaring, in the order the reader has always used: for e < 0
+// the base is 1 / 10.0, squared as needed; so 10**-2 is 0.1 * 0.1 = 0.010000000000000002.
+[[nodiscard]] constexpr double power_of_ten(std::int32_t e) {
+  if (e == 0) return 1.0;
+  double base = e > 0 ? 10.0 : 1.0 / 10.0;
+  // The magnitude of e in unsigned arithmetic, so that no negation can overflow.
+  auto n = e > 0 ? static_cast<std::uint32_t>(e) : 0u - static_cast<std::uint32_t>(e);
+  double result = 1.0;
+  for (;;) {
+    if (n % 2 == 1) result = result * base;
+    n /= 2;
+    if (n == 0) return result;
+    base = base * base;
+  }
+}
+
+namespace detail {
+// Precomputed with the very operations of the reader's loops, so a lookup gives the same bits.
+inline constexpr std::int32_t kScales = 400;  // 10**-400 is below the smallest double: 0 on
+inline constexpr auto kFractionScales = [] {
+  std::array<double, kScales + 1> table{};
+  double scale = 1.0;
+  for (auto& entry : table) {
+    entry = scale;
+    scale = scale / 10.0;
+  }
+  return table;
+}();
+static_assert(kFractionScales[1] == 0.1 && kFractionScales[kScales] == 0.0);
+
+// The exponents of finite powers; the rest are computed when met.
+inline constexpr std::int32_t kTableExponent = 308;
+inline constexpr auto kPowers = [] {
+  std::array<double, 2 * kTableExponent + 1> table{};
+  for (std::int32_t e = -kTableExponent; e <= kTableExponent; ++e)
+    table[static_cast<std::size_t>(e + kTableExponent)] = power_of_ten(e);
+  return table;
+}();
+static_assert(kPowers[kTableExponent] == 1.0 && kPowers[kTableExponent + 3] == 1000.0);
+}  // namespace detail
+
+// Scale of the k-th fraction digit: 1.0 divided by 10.0 k times, one division after another.
+[[nodiscard]] inline double fraction_scale(std::int32_t k) {
+  return k >= 0 && k <= detail::kScales ? detail::kFractionScales[static_cast<std::size_t>(k)]
+                                        : 0.0;
+}
+
+// 10 to the power e, from a table for the exponents of finite powers.
+[[nodiscard]] inline double table_power_of_ten(std::int32_t e) {
+  if (e < -detail::kTableExponent || e > detail::kTableExponent) return power_of_ten(e);
+  return detail::kPowers[static_cast<std::size_t>(e + detail::kTableExponent)];
+}
 
 }  // namespace kud

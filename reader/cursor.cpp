@@ -35,7 +35,13 @@ bool in_line(std::int32_t p) { return p >= 1 && p <= RS.LENLIN; }
 }  // namespace
 
 void SKIPBL() {
-  while (in_line(RS.IPOS) && RS.LINE[at(RS.IPOS)] == RS.CHBLNK) ++RS.IPOS;
+  // Locals: a store to IPOS on every step would have to be re-read after each character.
+  std::int32_t p = RS.IPOS;
+  if (p < 1) return;
+  const std::int32_t end = RS.LENLIN;
+  const char blank = RS.CHBLNK;
+  while (p <= end && RS.LINE[at(p)] == blank) ++p;
+  RS.IPOS = p;
 }
 
 bool ENDLIN() {
@@ -46,14 +52,11 @@ bool ENDLIN() {
 bool LETTER() {
   if (!in_line(RS.IPOS)) return false;
   const char c = RS.LINE[at(RS.IPOS)];
-  for (std::size_t i = 1; i < RS.ALPUPP.size(); ++i) {
-    if (RS.ALPUPP[i] == c) {
-      RS.CHCUR = c;
-      ++RS.IPOS;
-      return true;
-    }
-  }
-  return false;
+  // is_letter mirrors ALPUPP: one lookup instead of a walk through the 26 letters.
+  if (!RS.is_letter[static_cast<unsigned char>(c)]) return false;
+  RS.CHCUR = c;
+  ++RS.IPOS;
+  return true;
 }
 
 bool DIGIT() {

@@ -29,7 +29,104 @@ void keep_text(std::span<const char> field, std::span<char> slot) {
   std::memset(slot.data() + n, ' ', slot.size() - n);
 }
 
+bool g_fast_numbers = true;
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The plain numbers that make up most data lines, recognised in one pass: an optional sign,
+// up to 15 digits, an optional fraction and an optional exponent of one to four digits, then
+// an item end. The value and every state field come out exactly as ISINT or ISREAL leave them
+// (the same double operations, from the same tables). Anything else (a leading point, long
+// digit runs, PI, operators, a malformed exponent) returns 0 and goes the full way.
+ItemKind fast_number(double& value) {
+  const auto& line = RS.LINE;
+  const std::int32_t end = RS.LENLIN;
+  const auto char_at = [&](std::int32_t p) { return p <= end ? line[at(p)] : kSentinel; };
+  const char blank = RS.CHBLNK;
+  const char delimiter = RS.CHDELM;
+  const auto item_end = [&](std::int32_t p) {
+    return p > end || line[at(p)] == blank || line[at(p)] == delimiter;
+  };
+  // What ENDITM does after an item: blanks, at most one delimiter, blanks.
+  const auto next_item = [&](std::int32_t p) {
+    while (p <= end && line[at(p)] == blank) ++p;
+    if (p <= end && line[at(p)] == delimiter) {
+      ++p;
+      while (p <= end && line[at(p)] == blank) ++p;
+    }
+    return p;
+  };
+  std::int32_t p = RS.IPOS;
+  bool negative = false;
+  if (const char c = char_at(p); c == '+' || c == '-') {
+    negative = c == '-';
+    ++p;
+  }
+  const std::int32_t first_digit = p;
+  std::uint64_t run = 0;
+  while (p <= end && is_digit(line[at(p)])) {
+    run = run * 10 + static_cast<std::uint64_t>(line[at(p)] - '0');
+    if (++p - first_digit > 15) return 0;  // beyond 2**53: leave to the full recognisers
+  }
+  if (p == first_digit) return 0;
+  const std::int32_t last_digit = line[at(p - 1)] - '0';
+  constexpr std::uint64_t kMaxInt = 2147483647;
+  const bool wide = run > kMaxInt;
+  const auto digit_run_state = [&] {
+    RS.IDIGIT = last_digit;
+    RS.accu_wide = wide;
+    RS.accu_real = static_cast<double>(run);
+  };
+  if (item_end(p)) {
+    if (wide && !(negative && run == kMaxInt + 1)) return 0;  // a real after all
+    digit_run_state();
+    RS.IACCU = static_cast<std::int32_t>(static_cast<std::uint32_t>(run));
+    const auto magnitude = static_cast<std::int64_t>(run);
+    RS.IVAL = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    RS.IPOS = next_item(p);
+    value = RS.IVAL;
+    return kInteger;
+  }
+  double x = static_cast<double>(run);
+  if (char_at(p) == '.') {
+    ++p;
+    if (p <= end && is_digit(line[at(p)])) {
+      double sum = 0.0;
+      std::int32_t k = 0;
+      while (p <= end && is_digit(line[at(p)])) {
+        const double term = static_cast<double>(line[at(p)] - '0') * fraction_scale(++k);
+        sum = term + sum;
+        ++p;
+      }
+      x = x + sum;
+    }
+  }
+  if (char_at(p) == 'E') {
+    std::int32_t q = p + 1;
+    bool minus = false;
+    if (const char c = char_at(q); c == '+' || c == '-') {
+      minus = c == '-';
+      ++q;
+    }
+    std::int32_t exponent = 0;
+    const std::int32_t first = q;
+    while (q - first < 4 && q <= end && is_digit(line[at(q)]))
+      exponent = exponent * 10 + (line[at(q++)] - '0');
+    if (q == first) return 0;  // no exponent digits: not a number that ends here
+    x = table_power_of_ten(minus ? -exponent : exponent) * x;
+    p = q;
+  }
+  if (!item_end(p)) return 0;
+  digit_run_state();
+  value = negative ? -x : x;
+  RS.RVAL = value;
+  RS.IPOS = next_item(p);
+  return kReal;
+}
+
 }  // namespace
+
+void use_fast_numbers(bool on) { g_fast_numbers = on; }
 
 bool ISWORD() {
   if (RS.IPOS > RS.LENLIN) return false;
@@ -129,7 +226,13 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
   for (;;) {
     if (n == capacity) break;
     std::span<char> text = texts.subspan(std::min(n * slot, texts.size()), slot > 0 ? slot : 0);
-    if (ISWORD()) {
+    double number = 0.0;
+    const ItemKind fast = g_fast_numbers ? fast_number(number) : 0;
+    if (fast != 0) {
+      kinds[n] = fast;
+      values[n] = number;
+      std::memset(text.data(), ' ', text.size());
+    } else if (ISWORD()) {
       kinds[n] = kText;
       values[n] = 0.0;
       WRDTXT(field);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -96,11 +97,8 @@ std::int32_t take_record(std::int32_t& kept) {
   return 0;
 }
 
-// Builds LINE from LINRAW, looking at columns up to kept only (the rest is blank).
-void build_line(std::int32_t first, std::int32_t kept) {
-  RS.IPOS = first;
-  std::memset(&RS.LINE[1], RS.CHBLNK, at(first - 1));
-  const bool fold = RS.IUPCAS == 1;
+// The working line character by character, for a blank other than the space.
+void build_line_slowly(std::int32_t first, std::int32_t kept, bool fold) {
   std::int32_t last = first - 1;
   std::int32_t p = first;
   while (p <= kept) {
@@ -123,6 +121,77 @@ void build_line(std::int32_t first, std::int32_t kept) {
   }
   RS.LENLIN = last;
   RS.LINE[at(last + 1)] = kSentinel;
+}
+
+// Byte maps of the working line: a..z folded or kept, TAB turned into the blank.
+constexpr std::array<char, 256> make_map(bool fold) {
+  std::array<char, 256> map{};
+  for (int c = 0; c < 256; ++c) {
+    char m = static_cast<char>(c);
+    if (c == kTabChar) m = ' ';
+    if (fold && c >= 'a' && c <= 'z') m = static_cast<char>(c - 32);
+    map[static_cast<std::size_t>(c)] = m;
+  }
+  return map;
+}
+constexpr auto kFoldMap = make_map(true);
+constexpr auto kKeepMap = make_map(false);
+static_assert(kFoldMap['a'] == 'A' && kFoldMap['\t'] == ' ' && kKeepMap['a'] == 'a' &&
+              kFoldMap[0xE4] == static_cast<char>(0xE4));
+
+// True when one of the eight bytes of w is a TAB or, with fold, a lower-case letter: only then
+// does a block of the record need translating byte by byte.
+constexpr bool needs_map(std::uint64_t w, bool fold) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  const std::uint64_t tabs = w ^ (kOnes * kTabChar);
+  bool found = ((tabs - kOnes) & ~tabs & kHigh) != 0;
+  if (fold) {
+    // Bytes between 0x60 and 0x7B exclusive, for bytes below 0x80; high bytes never match.
+    const std::uint64_t low7 = w & (kOnes * 0x7F);
+    const std::uint64_t between =
+        ((kOnes * (127 + 0x7B)) - low7) & ~w & (low7 + kOnes * (127 - 0x60)) & kHigh;
+    found = found || between != 0;
+  }
+  return found;
+}
+static_assert(needs_map(0x2020202020202009, false) && !needs_map(0x2020202020202020, true) &&
+              needs_map(0x2020206120202020, true) && !needs_map(0x2020206120202020, false) &&
+              !needs_map(0x4141414141415A40, true) && !needs_map(0xE4E4E4E4E4E4E4E4, true) &&
+              needs_map(0x7A00000000000000, true) && !needs_map(0x7B60000000000000, true));
+
+// Builds LINE from LINRAW, looking at columns up to kept only (the rest is blank): the text up
+// to the comment character, TABs as blanks, folded when IUPCAS is 1, trailing blanks cut.
+void build_line(std::int32_t first, std::int32_t kept) {
+  RS.IPOS = first;
+  std::memset(&RS.LINE[1], RS.CHBLNK, at(first - 1));
+  const bool fold = RS.IUPCAS == 1;
+  // The block copy below takes the blank to be the space and the comment character to be no
+  // letter, TAB or blank, as the set-up makes them.
+  if (RS.CHBLNK != ' ' || kFoldMap[static_cast<unsigned char>(RS.CHCMT)] != RS.CHCMT ||
+      RS.CHCMT == ' ')
+    return build_line_slowly(first, kept, fold);
+  const char* raw = &RS.LINRAW[at(first)];
+  char* line = &RS.LINE[at(first)];
+  auto length = at(kept - first + 1);
+  if (const void* comment = std::memchr(raw, RS.CHCMT, length))
+    length = static_cast<std::size_t>(static_cast<const char*>(comment) - raw);
+  const auto& map = fold ? kFoldMap : kKeepMap;
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t block;
+    std::memcpy(&block, raw + i, 8);
+    if (needs_map(block, fold)) {
+      for (std::size_t j = i; j < i + 8; ++j) line[j] = map[static_cast<unsigned char>(raw[j])];
+    } else {
+      std::memcpy(line + i, &block, 8);
+    }
+  }
+  for (; i < length; ++i) line[i] = map[static_cast<unsigned char>(raw[i])];
+  // The character at first is no fill and no comment, so the line keeps at least it.
+  while (length > 1 && line[length - 1] == ' ') --length;
+  RS.LENLIN = first + static_cast<std::int32_t>(length) - 1;
+  RS.LINE[at(RS.LENLIN + 1)] = kSentinel;
 }
 
 }  // namespace

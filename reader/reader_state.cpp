@@ -62,7 +62,11 @@ void RDINIT(std::int32_t nchlin, std::int32_t ncmtch, std::int32_t lunrd, std::i
   RS.LUNRD = lunrd;
   RS.LUNMSG = lunmsg;
   RS.LUNECH = lunech;
-  for (std::size_t i = 0; i < kLetters.size(); ++i) RS.ALPUPP[i + 1] = kLetters[i];
+  RS.is_letter.fill(false);
+  for (std::size_t i = 0; i < kLetters.size(); ++i) {
+    RS.ALPUPP[i + 1] = kLetters[i];
+    RS.is_letter[static_cast<unsigned char>(kLetters[i])] = true;
+  }
   RS.CHCOL1 = '*';
   RS.CHDELM = ',';
   RS.RVAL = 0.0;

@@ -76,9 +76,10 @@ struct ReaderState {
   std::int32_t NEOF;                      // end-of-file hits since the set-up (saturates)
   std::int32_t IPOS;                      // the scanning cursor
   // Added for the fetch's speed and the long-run rule; not part of the classic record.
-  std::int32_t raw_blank_from;  // LINRAW is blank from here to NCHLIN; 0 = unknown
-  bool accu_wide;               // the last digit run did not fit 32 bits
-  double accu_real;             // value of the last digit run in double arithmetic
+  std::int32_t raw_blank_from;      // LINRAW is blank from here to NCHLIN; 0 = unknown
+  bool accu_wide;                   // the last digit run did not fit 32 bits
+  double accu_real;                 // value of the last digit run in double arithmetic
+  std::array<bool, 256> is_letter;  // the characters of ALPUPP, by code; set with ALPUPP
 };
 
 extern ReaderState RS;
