@@ -147,8 +147,11 @@ void render_field(double value, std::span<char, kFieldWidth> field, char decimal
     return;
   }
   // The 16 digits of q, zero-padded; the field is digits 4..13, the mark, digits 14..16.
-  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(q / 100'000'000));
-  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(q % 100'000'000));
+  constexpr std::uint64_t kEight = 100'000'000;
+  constexpr std::uint64_t kZeros = 0x3030303030303030;  // "00000000"
+  const std::uint64_t high =
+      q < kEight ? kZeros : eight_digits(static_cast<std::uint32_t>(q / kEight));
+  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(q % kEight));
   std::array<char, 16> digits;
   std::memcpy(digits.data(), &high, 8);
   std::memcpy(digits.data() + 8, &low, 8);

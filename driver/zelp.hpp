@@ -1,4 +1,5 @@
-// The ZELP program: the console dialogue, the read-classify-write loop and the summary.
+// The ZELP program: the console dialogue, the command line, the read-classify-write loop and
+// the summary.
 #pragma once
 
 #include <span>
@@ -7,10 +8,11 @@
 namespace zelp {
 
 // The program as started without arguments: banner, three questions, extraction, summary.
-// Returns the exit status.
+// Returns the exit status: 0 success, 1 failure.
 int run();
 
-// The program with arguments (command-line mode). args excludes the program name.
+// The program with arguments, args excluding the program name: options and the two operands,
+// no banner and no questions. Returns the exit status: 0 success, 1 failure, 2 usage error.
 int run(std::span<const std::string_view> args);
 
 }  // namespace zelp

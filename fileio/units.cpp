@@ -417,18 +417,20 @@ std::int32_t open_unit(std::int32_t unit, const OpenRequest& request) {
     int flags = O_RDWR | kCommon;
     if (request.status == FileStatus::kNew) flags |= O_CREAT | O_EXCL;
     if (request.status == FileStatus::kUnknown) flags |= O_CREAT | O_TRUNC;
+    // A pipe or device is opened one way only: holding its other end too, the program would
+    // never see a pipe's end of file, nor learn that its reader has gone.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+        !S_ISDIR(existing.st_mode)) {
+      if (request.status == FileStatus::kOld) flags = O_RDONLY | kCommon;
+      if (request.status == FileStatus::kUnknown) flags = O_WRONLY | kCommon;
+    }
     auto try_open = [&](int f) {
       int got = -1;
       do got = ::open(path.c_str(), f, 0666);
       while (got == -1 && errno == EINTR);
       return got;
     };
-    // A FIFO is opened in one direction only: holding both ends, the program would be its own
-    // writer and never see the end of its input, or its own reader and block once the pipe is
-    // full. The open then waits for the other side, as a FIFO does.
-    struct stat named {};
-    if (::stat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode))
-      flags = (request.status == FileStatus::kOld ? O_RDONLY : O_WRONLY) | kCommon;
     fd = try_open(flags);
     // An old file that may only be read is still opened, for reading.
     if (fd == -1 && request.status == FileStatus::kOld &&

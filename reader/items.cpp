@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -38,90 +39,89 @@ constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // an item end. The value and every state field come out exactly as ISINT or ISREAL leave them
 // (the same double operations, from the same tables). Anything else (a leading point, long
 // digit runs, PI, operators, a malformed exponent) returns 0 and goes the full way.
+//
+// It relies on the line as the fetch leaves it: the sentinel "S" after the last column stops
+// every scan, since it is no digit, sign, point, "E", blank or delimiter (see fast_numbers_fit).
 ItemKind fast_number(double& value) {
-  const auto& line = RS.LINE;
+  const char* line = RS.LINE.data();
   const std::int32_t end = RS.LENLIN;
-  const auto char_at = [&](std::int32_t p) { return p <= end ? line[at(p)] : kSentinel; };
-  const char blank = RS.CHBLNK;
   const char delimiter = RS.CHDELM;
-  const auto item_end = [&](std::int32_t p) {
-    return p > end || line[at(p)] == blank || line[at(p)] == delimiter;
-  };
-  // What ENDITM does after an item: blanks, at most one delimiter, blanks.
-  const auto next_item = [&](std::int32_t p) {
-    while (p <= end && line[at(p)] == blank) ++p;
-    if (p <= end && line[at(p)] == delimiter) {
-      ++p;
-      while (p <= end && line[at(p)] == blank) ++p;
-    }
-    return p;
-  };
   std::int32_t p = RS.IPOS;
   bool negative = false;
-  if (const char c = char_at(p); c == '+' || c == '-') {
-    negative = c == '-';
+  if (line[p] == '+' || line[p] == '-') {
+    negative = line[p] == '-';
     ++p;
   }
   const std::int32_t first_digit = p;
-  std::uint64_t run = 0;
-  while (p <= end && is_digit(line[at(p)])) {
-    run = run * 10 + static_cast<std::uint64_t>(line[at(p)] - '0');
-    if (++p - first_digit > 15) return 0;  // beyond 2**53: leave to the full recognisers
-  }
-  if (p == first_digit) return 0;
-  const std::int32_t last_digit = line[at(p - 1)] - '0';
+  std::uint64_t run = 0;  // unsigned: a long run wraps harmlessly before it is refused
+  while (is_digit(line[p])) run = run * 10 + static_cast<std::uint64_t>(line[p++] - '0');
+  if (p == first_digit || p - first_digit > 15) return 0;  // beyond 2**53: the full way
+  const std::int32_t last_digit = line[p - 1] - '0';
   constexpr std::uint64_t kMaxInt = 2147483647;
   const bool wide = run > kMaxInt;
-  const auto digit_run_state = [&] {
-    RS.IDIGIT = last_digit;
-    RS.accu_wide = wide;
-    RS.accu_real = static_cast<double>(run);
-  };
-  if (item_end(p)) {
-    if (wide && !(negative && run == kMaxInt + 1)) return 0;  // a real after all
-    digit_run_state();
-    RS.IACCU = static_cast<std::int32_t>(static_cast<std::uint32_t>(run));
-    const auto magnitude = static_cast<std::int64_t>(run);
-    RS.IVAL = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-    RS.IPOS = next_item(p);
-    value = RS.IVAL;
-    return kInteger;
-  }
-  double x = static_cast<double>(run);
-  if (char_at(p) == '.') {
+  double x = 0.0;
+  bool real = false;
+  if (line[p] == '.') {
+    real = true;
+    x = static_cast<double>(run);
     ++p;
-    if (p <= end && is_digit(line[at(p)])) {
+    if (is_digit(line[p])) {
+      // Digit by digit, in the reader's order: scale, product, sum.
       double sum = 0.0;
       std::int32_t k = 0;
-      while (p <= end && is_digit(line[at(p)])) {
-        const double term = static_cast<double>(line[at(p)] - '0') * fraction_scale(++k);
+      do {
+        const double term = static_cast<double>(line[p++] - '0') * fraction_scale(++k);
         sum = term + sum;
-        ++p;
-      }
+      } while (is_digit(line[p]));
       x = x + sum;
     }
   }
-  if (char_at(p) == 'E') {
+  if (line[p] == 'E') {
+    if (!real) x = static_cast<double>(run);
+    real = true;
     std::int32_t q = p + 1;
-    bool minus = false;
-    if (const char c = char_at(q); c == '+' || c == '-') {
-      minus = c == '-';
-      ++q;
-    }
+    const bool minus = line[q] == '-';
+    if (minus || line[q] == '+') ++q;
     std::int32_t exponent = 0;
     const std::int32_t first = q;
-    while (q - first < 4 && q <= end && is_digit(line[at(q)]))
-      exponent = exponent * 10 + (line[at(q++)] - '0');
-    if (q == first) return 0;  // no exponent digits: not a number that ends here
+    while (q - first < 4 && is_digit(line[q])) exponent = exponent * 10 + (line[q++] - '0');
+    if (q == first) return 0;  // no exponent digits: the number would end before the "E"
     x = table_power_of_ten(minus ? -exponent : exponent) * x;
     p = q;
   }
-  if (!item_end(p)) return 0;
-  digit_run_state();
+  if (p <= end && line[p] != ' ' && line[p] != delimiter) return 0;  // no item end here
+  if (!real && wide && !(negative && run == kMaxInt + 1)) return 0;  // a real after all
+  RS.IDIGIT = last_digit;
+  RS.accu_wide = wide;
+  RS.accu_real = static_cast<double>(run);
+  // What ENDITM does after an item: blanks, at most one delimiter, blanks.
+  while (line[p] == ' ') ++p;
+  if (line[p] == delimiter) {
+    ++p;
+    while (line[p] == ' ') ++p;
+  }
+  RS.IPOS = p;
+  if (!real) {
+    RS.IACCU = static_cast<std::int32_t>(static_cast<std::uint32_t>(run));
+    const auto magnitude = static_cast<std::int64_t>(run);
+    RS.IVAL = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    value = RS.IVAL;
+    return kInteger;
+  }
   value = negative ? -x : x;
   RS.RVAL = value;
-  RS.IPOS = next_item(p);
   return kReal;
+}
+
+// The one-pass recogniser needs the line as the fetch leaves it and separators that cannot be
+// part of a number.
+bool fast_numbers_fit() {
+  const auto part_of_number = [](char c) {
+    return is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'E' || c == kSentinel;
+  };
+  return g_fast_numbers && RS.LENLIN >= 0 && RS.LENLIN <= kMaxLine &&
+         RS.LINE[at(RS.LENLIN + 1)] == kSentinel && RS.CHBLNK == ' ' &&
+         !part_of_number(RS.CHDELM) && RS.CHDELM != ' ';
 }
 
 }  // namespace
@@ -222,17 +222,21 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
   std::size_t capacity = std::min(kinds.size(), values.size());
   if (slot > 0) capacity = std::min(capacity, texts.size() / slot);
   std::array<char, kItemField> field;
+  const bool fast = fast_numbers_fit();
   std::size_t n = 0;
   for (;;) {
     if (n == capacity) break;
     std::span<char> text = texts.subspan(std::min(n * slot, texts.size()), slot > 0 ? slot : 0);
     double number = 0.0;
-    const ItemKind fast = g_fast_numbers ? fast_number(number) : 0;
-    if (fast != 0) {
-      kinds[n] = fast;
+    if (const ItemKind kind = fast ? fast_number(number) : 0; kind != 0) {
+      kinds[n] = kind;
       values[n] = number;
       std::memset(text.data(), ' ', text.size());
-    } else if (ISWORD()) {
+      ++n;
+      if (RS.IPOS > RS.LENLIN) break;  // the separator's blanks are behind us already
+      continue;
+    }
+    if (ISWORD()) {
       kinds[n] = kText;
       values[n] = 0.0;
       WRDTXT(field);

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fileio/units.hpp"
@@ -448,6 +450,40 @@ TEST_F(UnitsTest, NamesUnitFileHoweverSpelled) {
     EXPECT_EQ(kud::io::names_unit_file(row.name, row.unit), row.same);
   }
   std::filesystem::current_path(cwd);
+}
+
+}  // namespace
+
+namespace {
+
+// A named pipe is opened one way only, so its end of file, and a reader that has gone, show.
+TEST_F(UnitsTest, NamedPipesOpenOneWayOnly) {
+  test::TempDir dir;
+  const std::string fifo = dir.file("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "one\ntwo\n", 8), 8);
+    ::close(fd);
+  });
+  open_file(3, fifo, FileStatus::kOld);
+  EXPECT_EQ(read_all(3, 10), (std::vector<std::string>{"one", "two"}));  // ends: no hang
+  writer.join();
+  EXPECT_EQ(kud::io::close_unit(3), 0);
+
+  std::thread reader([&] {
+    const int fd = ::open(fifo.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ::close(fd);  // gone before anything is written
+  });
+  open_file(4, fifo, FileStatus::kUnknown);
+  reader.join();
+  const auto old_handler = std::signal(SIGPIPE, SIG_IGN);
+  std::int32_t status = kud::io::write_record(4, "lost");
+  if (status == 0) status = kud::io::close_unit(4);
+  std::signal(SIGPIPE, old_handler);
+  EXPECT_EQ(status, EPIPE);
 }
 
 }  // namespace

@@ -1,0 +1,161 @@
+#include "driver/extract.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "driver/records.hpp"
+#include "driver/text.hpp"
+#include "reader/items.hpp"
+#include "reader/reader_state.hpp"
+
+namespace zelp {
+namespace {
+
+using namespace std::string_view_literals;
+
+// Records of up to kLineLength characters are split whole.
+constexpr std::int32_t kLineLength = kud::kMaxLine;
+constexpr std::int32_t kMaxItems = kud::max_items(kLineLength);
+// The driver decides by the kinds alone and never reads the item texts; RDMIX keeps at most
+// eight characters of a text, so eight-character slots lose nothing and spare blanking 72 more
+// per item.
+constexpr std::int32_t kTextSlot = kud::kItemText;
+static_assert(kMaxItems == 1024);
+
+constexpr auto kName = static_cast<std::size_t>(kNameLength);
+constexpr std::size_t kDiagnosticLength = 1024;
+
+// The run's buffers, in static storage: nothing on the per-line path allocates.
+std::array<char, kName> g_line{};  // the re-read text line
+std::array<char, kName> g_text{};  // the copied text record
+std::array<char, kDiagnosticLength> g_diagnostic{};
+std::array<std::int32_t, kMaxItems> g_kinds{};
+std::array<double, kMaxItems> g_values{};
+std::array<char, static_cast<std::size_t>(kMaxItems) * kTextSlot> g_texts{};
+std::array<char, static_cast<std::size_t>(kMaxItems) * kFieldStep> g_record{};
+std::array<char, 64> g_summary{};
+std::array<char, kName> g_output_name{};  // the output as opened, for a late failure report
+std::size_t g_output_name_length = 0;
+
+// Appends part to the diagnostic line being built, cutting what does not fit.
+void append(std::size_t& length, std::string_view part) {
+  const std::size_t n = std::min(part.size(), g_diagnostic.size() - length);
+  std::copy_n(part.begin(), n, g_diagnostic.begin() + static_cast<std::ptrdiff_t>(length));
+  length += n;
+}
+
+int write_output(std::string_view record) {
+  const std::int32_t error = kud::io::write_record(kOutputUnit, record);
+  return error == 0 ? 0 : fail_io(output_name(), error);
+}
+
+// Steps the input back over the line just split and copies it as "#" and its characters 2..L.
+int copy_text_line() {
+  const std::string_view input = kud::io::unit_name(kInputUnit);
+  if (const std::int32_t error = kud::io::backspace_unit(kInputUnit)) return fail_io(input, error);
+  g_line.fill(' ');
+  const std::int32_t read = kud::io::read_record(kInputUnit, g_line);
+  // The record was just split, so an end of file here means the file changed under us.
+  if (read == -1) return fail_io(input, EIO);
+  if (read != 0) return fail_io(input, read);
+  return write_output(assemble_text_record({g_line.data(), g_line.size()}, g_text));
+}
+
+int write_data_line(std::int32_t count, char decimal_mark) {
+  const auto n = static_cast<std::size_t>(count);
+  const std::size_t length =
+      assemble_data_record(std::span<const double>(g_values).first(n), g_record, decimal_mark);
+  return write_output(std::string_view(g_record.data(), length));
+}
+
+}  // namespace
+
+int fail(std::string_view subject, std::string_view reason) {
+  std::size_t length = 0;
+  append(length, kud::io::program_name());
+  append(length, ": "sv);
+  append(length, subject);
+  if (!reason.empty()) {
+    append(length, ": "sv);
+    append(length, reason);
+  }
+  length = std::min(length, g_diagnostic.size() - 1);
+  g_diagnostic[length++] = '\n';
+  (void)kud::io::write_prompt(kud::io::kConsoleErr, std::string_view(g_diagnostic.data(), length));
+  // The run already failed and said so once: closing the output and taking the console's
+  // recorded write error here keeps the exit-time close from reporting them a second time.
+  (void)kud::io::close_unit(kOutputUnit);
+  (void)kud::io::close_unit(kud::io::kConsoleOut);
+  return 1;
+}
+
+int fail_io(std::string_view subject, std::int32_t error) {
+  return fail(subject, std::strerror(static_cast<int>(error)));
+}
+
+void remember_output_name(std::string_view name) {
+  g_output_name_length = std::min(name.size(), g_output_name.size());
+  std::copy_n(name.begin(), g_output_name_length, g_output_name.begin());
+}
+
+std::string_view output_name() { return {g_output_name.data(), g_output_name_length}; }
+
+int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_error) {
+  read_error = 0;
+  std::int32_t ierr = 0;
+  kud::INIFII(kInputUnit, how.message_unit, ierr);
+  if (ierr != 0) return 0;
+  kud::RDSET(kLineLength, kud::kSetNchlin);
+  for (;;) {
+    std::int32_t count = 0;
+    kud::RDMIX(count, g_kinds, g_values, g_texts, kTextSlot, kInputUnit, how.message_unit, ierr);
+    if (ierr != 0) {
+      // The fetch leaves minus the error number; anything else still is a failed read.
+      const std::int32_t status = kud::RDSTAT();
+      read_error = status < 0 && status != kud::kEofStatus ? -status : EIO;
+      return 0;
+    }
+    if (count < 0) return 0;
+    if (count == 0) continue;
+    count = std::min(count, kMaxItems);
+    const auto kinds =
+        std::span<const std::int32_t>(g_kinds).first(static_cast<std::size_t>(count));
+    if (std::find(kinds.begin(), kinds.end(), kud::kText) != kinds.end()) {
+      if (!how.suppress && data_count == 0) {
+        if (const int stop = copy_text_line()) return stop;
+      }
+      continue;
+    }
+    kud::count_up(data_count);
+    if (const int stop = write_data_line(count, how.decimal_mark)) return stop;
+  }
+}
+
+int flush_output() {
+  const std::int32_t error = kud::io::flush_unit(kOutputUnit);
+  return error == 0 ? 0 : fail_io(output_name(), error);
+}
+
+int write_summary(std::int32_t unit, std::string_view unit_name, std::int32_t data_count) {
+  for (const std::string_view record : {""sv, summary_record(data_count, g_summary), ""sv}) {
+    if (const std::int32_t error = kud::io::write_record(unit, record)) {
+      return fail_io(unit_name, error);
+    }
+  }
+  return 0;
+}
+
+int close_units() {
+  if (const std::int32_t error = kud::io::close_unit(kOutputUnit)) {
+    return fail_io(output_name(), error);
+  }
+  // Anything else that failed unseen (a reader message on the console) is reported here.
+  return kud::io::close_all_units() != 0 ? 1 : 0;
+}
+
+}  // namespace zelp

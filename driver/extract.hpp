@@ -1,0 +1,50 @@
+// What the dialogue and the command line share: the units, the read-classify-write loop, the
+// summary and the one-line failure report. Nothing here allocates on the per-line path.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "fileio/units.hpp"
+
+namespace zelp {
+
+inline constexpr std::int32_t kInputUnit = 88;
+inline constexpr std::int32_t kOutputUnit = 90;
+
+struct Extraction {
+  bool suppress = false;                             // copy no text line
+  char decimal_mark = '.';                           // in every data field
+  std::int32_t message_unit = kud::io::kConsoleOut;  // where the reader reports
+};
+
+// Writes "zelp: <subject>[: <reason>]" on standard error, gives the output up without a second
+// report, and returns 1, the exit status of a failed run.
+int fail(std::string_view subject, std::string_view reason = {});
+
+// As fail, with the system's text for error as the reason.
+int fail_io(std::string_view subject, std::int32_t error);
+
+// The output's name in failure reports; set once the output is open.
+void remember_output_name(std::string_view name);
+[[nodiscard]] std::string_view output_name();
+
+// Sets the reader up on the input unit and turns its lines into output records until the end of
+// the input. Returns 0, or the exit status of a write failure already reported. read_error
+// receives the error number of a failed read of the input (0 when none), which only the
+// reader's diagnostics have reported so far.
+[[nodiscard]] int extract(const Extraction& how, std::int32_t& data_count,
+                          std::int32_t& read_error);
+
+// Writes what the output unit still buffers; returns 0 or the reported exit status.
+[[nodiscard]] int flush_output();
+
+// The summary's three records on unit: empty, the count line, empty. Returns 0 or the
+// reported exit status (unit_name names the unit in that report).
+[[nodiscard]] int write_summary(std::int32_t unit, std::string_view unit_name,
+                                std::int32_t data_count);
+
+// Closes the output, then every other unit; returns 0 or the reported exit status.
+[[nodiscard]] int close_units();
+
+}  // namespace zelp

@@ -1,0 +1,176 @@
+// The fast paths against the straightforward ones: the one-pass number recogniser against the
+// full recognisers, the integer field renderer against std::to_chars.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "driver/records.hpp"
+#include "fast_path_check.hpp"
+#include "numeric/literals.hpp"
+#include "support.hpp"
+
+namespace {
+
+// ZELP_CHECK_SCALE=N multiplies the random samples, for long runs by hand.
+std::int64_t scale() {
+  const char* text = std::getenv("ZELP_CHECK_SCALE");
+  const std::int64_t n = text == nullptr ? 1 : std::atoll(text);
+  return n < 1 ? 1 : n;
+}
+
+std::string render(double value, char mark, bool fast) {
+  std::array<char, zelp::kFieldWidth> field{};
+  if (fast) {
+    zelp::render_field(value, field, mark);
+  } else {
+    zelp::render_field_reference(value, field, mark);
+  }
+  return {field.data(), field.size()};
+}
+
+void expect_same_field(double value) {
+  for (const char mark : {'.', ','}) {
+    const std::string fast = render(value, mark, true);
+    const std::string reference = render(value, mark, false);
+    if (fast != reference) {
+      ADD_FAILURE() << "value " << std::hexfloat << value << ": fast [" << fast << "] reference ["
+                    << reference << "]";
+      return;
+    }
+  }
+}
+
+TEST(FastRenderer, AgreesWithToCharsOnEveryExactTie) {
+  // A double lies exactly halfway between two thousandths only when it is an odd multiple of
+  // 1/16: all of them below 2**15, and spread samples up to the widest field.
+  for (std::int64_t odd = 1; odd < (std::int64_t{1} << 19); odd += 2) {
+    const double value = static_cast<double>(odd) / 16.0;
+    expect_same_field(value);
+    expect_same_field(-value);
+  }
+  std::mt19937_64 random(7);
+  for (std::int64_t i = 0; i < 100000 * scale(); ++i) {
+    const auto odd = static_cast<std::int64_t>(random() % (std::uint64_t{1} << 37)) | 1;
+    expect_same_field(static_cast<double>(odd) / 16.0);
+    expect_same_field(-static_cast<double>(odd) / 16.0);
+  }
+}
+
+TEST(FastRenderer, AgreesWithToCharsOnRandomDoubles) {
+  std::mt19937_64 random(42);
+  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+  std::uniform_int_distribution<int> exponent(-12, 12);
+  for (std::int64_t i = 0; i < 300000 * scale(); ++i) {
+    const double value = mantissa(random) * std::pow(10.0, exponent(random));
+    expect_same_field(i % 2 == 0 ? value : -value);
+  }
+  // Arbitrary bit patterns: subnormals, huge values, infinities and NaNs included.
+  for (std::int64_t i = 0; i < 100000 * scale(); ++i) expect_same_field(std::bit_cast<double>(random()));
+}
+
+TEST(FastRenderer, AgreesAtTheEdgesOfTheField) {
+  const double edges[] = {0.0,
+                          -0.0,
+                          0.0005,
+                          -0.0005,
+                          0.00050000000000000001,
+                          0.0004999999,
+                          9999999999.999,
+                          9999999999.9994,
+                          9999999999.9995,
+                          -999999999.999,
+                          -999999999.9995,
+                          99999999999.0,
+                          1e11,
+                          -1e11,
+                          std::nextafter(1e11, 0.0),
+                          4503599627370496.0,
+                          std::numeric_limits<double>::denorm_min(),
+                          std::numeric_limits<double>::min(),
+                          std::numeric_limits<double>::max(),
+                          std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN()};
+  for (const double value : edges) {
+    expect_same_field(value);
+    expect_same_field(std::nextafter(value, 0.0));
+    expect_same_field(std::nextafter(value, 1e300));
+  }
+}
+
+TEST(FastNumbers, TablesHoldWhatTheLoopsCompute) {
+  volatile double divisor = 10.0;  // keeps the loop from being folded at compile time
+  double scale = 1.0;
+  for (std::int32_t k = 0; k <= 450; ++k) {
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(kud::fraction_scale(k)),
+              std::bit_cast<std::uint64_t>(scale))
+        << k;
+    scale = scale / divisor;
+  }
+  for (std::int32_t e = -400; e <= 400; ++e) {
+    volatile std::int32_t exponent = e;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(kud::table_power_of_ten(e)),
+              std::bit_cast<std::uint64_t>(kud::power_of_ten(exponent)))
+        << e;
+  }
+}
+
+TEST(FastNumbers, AgreeWithTheFullRecognisersOnGeneratedLines) {
+  // Pieces that make and break numbers, glued at random: signs, digit runs of every length,
+  // points, exponents, operators, letters, separators.
+  const std::string_view pieces[] = {"0",          "7",          "12",         "999",
+                                     "2147483647", "2147483648", "4294967297", "1234567890123456",
+                                     "-",          "+",          ".",          ".5",
+                                     "E",          "e",          "E+",         "E-",
+                                     "E12",        "E-3",        "E400",       "E12345",
+                                     "*",          "**",         "/",          "PI",
+                                     "pi",         "SIN(",       ")",          "COS(",
+                                     ",",          ",,",         " ",          "   ",
+                                     "\t",         "x",          "A",          "!",
+                                     "#",          "%",          "'",          "0.12",
+                                     "1.5",        "-0",         "-0.0",       "00",
+                                     "1.",         "5.E2",       "1E",         "9999999999999999"};
+  std::mt19937 random(2024);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::uniform_int_distribution<int> length(1, 12);
+  for (std::int64_t i = 0; i < 40000 * scale(); ++i) {
+    std::string line;
+    for (int j = length(random); j > 0; --j) line += pieces[pick(random)];
+    const std::string_view differs = check::compare(line);
+    ASSERT_TRUE(differs.empty()) << differs << " differs for [" << line << "]";
+  }
+}
+
+TEST(FastNumbers, AgreeWithTheFullRecognisersOnTheSavedInputs) {
+  std::size_t lines = 0;
+  for (const char* folder : {"fuzz/corpus", "fuzz/regressions", "tests/data", "examples"}) {
+    const std::filesystem::path root = std::filesystem::path(ZELP_SOURCE_DIR) / folder;
+    if (!std::filesystem::exists(root)) continue;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+      if (!entry.is_regular_file()) continue;
+      const std::string bytes = test::read_file(entry.path().string());
+      std::size_t start = 0;
+      while (start <= bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        std::string_view line(bytes.data() + start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::string_view differs = check::compare(line);
+        ASSERT_TRUE(differs.empty())
+            << differs << " differs in " << entry.path() << " for [" << line << "]";
+        ++lines;
+        start = end + 1;
+      }
+    }
+  }
+  EXPECT_GT(lines, 100u);
+}
+
+}  // namespace
