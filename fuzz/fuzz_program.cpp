@@ -2,7 +2,7 @@
 // (bit 0 suppresses text, bit 1 asks for the decimal comma), the rest is the input file. The run
 // succeeds, and every output record is either a "#" text record, standing only before the
 // first data record and only when text is not suppressed, or 15 * n characters of 14-character
-// fields, each followed by a TAB, and every record ends in CR LF.
+// fields, each followed by a TAB, and every record ends in CR LF. No descriptor is left open.
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -94,6 +94,15 @@ std::string slurp(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::size_t open_descriptors() {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator("/proc/self/fd", ec); !ec && it != fs::directory_iterator();
+       it.increment(ec))
+    ++n;
+  return n;
+}
+
 // The input bytes as an anonymous in-memory file, named through /proc.
 int memory_file(std::span<const std::uint8_t> data) {
   const int fd = ::memfd_create("program-input", 0);
@@ -129,7 +138,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   kud::io::reset_units();
   kud::reset_reader_state();
+  const std::size_t descriptors = open_descriptors();
   const int status = zelp::run(args);
+  // A run gives back every descriptor it took, however often the program runs in one process.
+  if (open_descriptors() != descriptors) fuzz::violated();
   kud::io::reset_units();
   ::close(fd);
   // A memory file reads without fail and the folder takes the output: the run succeeds.

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/zelp.hpp"
 #include "fileio/units.hpp"
 #include "reader/items.hpp"
 #include "reader/line_fetch.hpp"
@@ -617,6 +618,46 @@ TEST(HugeInput, LineWithoutLineFeedFromAFifo) {
 #else
   EXPECT_LT(session.peak_kb(), 16 * 1024) << "peak resident memory in KB";
 #endif
+}
+
+// ---- The program run in-process again and again ----
+
+std::size_t open_descriptors() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST(InProcess, RunsGiveBackTheirDescriptors) {
+  test::TempDir dir;
+  test::write_file(dir.file("in.txt"), "Head\n1 2\n");
+  const std::string input = dir.file("in.txt");
+  const std::string output = dir.file("out.txt");
+  const std::string missing = dir.file("missing.txt");
+  struct Row {
+    const char* what;
+    std::vector<std::string_view> args;
+    int status;
+  };
+  const Row rows[] = {
+      {"success", {"-q", input, output}, 0},
+      {"input missing", {"-q", missing, output}, 1},
+      {"output into a missing folder", {"-q", input, dir.file("no/out.txt")}, 1},
+      {"output is the input", {"-q", input, input}, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::size_t before = open_descriptors();
+    for (int i = 0; i < 3; ++i) {
+      kud::io::reset_units();
+      kud::reset_reader_state();
+      EXPECT_EQ(zelp::run(row.args), row.status);
+      kud::io::reset_units();
+    }
+    EXPECT_EQ(open_descriptors(), before);
+  }
+  EXPECT_EQ(test::read_file(output), text_record("Head") + data_record({1, 2}));
+  EXPECT_EQ(test::read_file(input), "Head\n1 2\n");
 }
 
 // ---- Counters and the end-of-file stop, through the library ----
