@@ -634,6 +634,7 @@ TEST(InProcess, RunsGiveBackTheirDescriptors) {
   const std::string input = dir.file("in.txt");
   const std::string output = dir.file("out.txt");
   const std::string missing = dir.file("missing.txt");
+  const std::string nowhere = dir.file("no/out.txt");
   struct Row {
     const char* what;
     std::vector<std::string_view> args;
@@ -642,7 +643,7 @@ TEST(InProcess, RunsGiveBackTheirDescriptors) {
   const Row rows[] = {
       {"success", {"-q", input, output}, 0},
       {"input missing", {"-q", missing, output}, 1},
-      {"output into a missing folder", {"-q", input, dir.file("no/out.txt")}, 1},
+      {"output into a missing folder", {"-q", input, nowhere}, 1},
       {"output is the input", {"-q", input, input}, 1},
   };
   for (const Row& row : rows) {
