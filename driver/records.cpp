@@ -116,37 +116,32 @@ void render_field_reference(double value, std::span<char, kFieldWidth> field, ch
   field[point] = decimal_mark;
 }
 
-void render_field(double value, std::span<char, kFieldWidth> field, char decimal_mark) {
-  // The value is m * 2**e exactly. Rounding m * 1000 * 2**e to an integer, half to even, is
-  // exact in 64-bit integer arithmetic: m < 2**53 and 1000 < 2**10, so m * 1000 < 2**63.
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  const bool negative = (bits >> 63) != 0;
+namespace {
+
+// The rounded value in thousandths, half to even on the exact double, for a finite value below
+// kFormatLimit in magnitude. The value is m * 2**e exactly. Rounding m * 1000 * 2**e to an
+// integer is exact in 64-bit integer arithmetic: m < 2**53 and 1000 < 2**10, so m * 1000 < 2**63.
+std::uint64_t thousandths(std::uint64_t bits) {
   const auto biased = static_cast<std::int32_t>((bits >> 52) & 0x7FF);
   constexpr std::uint64_t kHidden = std::uint64_t{1} << 52;
   const std::uint64_t fraction = bits & (kHidden - 1);
-  if (biased == 0x7FF || std::fabs(value) >= kFormatLimit) {
-    return render_field_reference(value, field, decimal_mark);  // not finite, or asterisks
-  }
   const std::uint64_t mantissa = biased == 0 ? fraction : fraction | kHidden;
   const std::int32_t exponent = (biased == 0 ? 1 : biased) - 1075;
   const std::uint64_t scaled = mantissa * 1000;
-  std::uint64_t q = 0;  // the value in thousandths, rounded
-  if (exponent >= 0) {
-    q = scaled << exponent;  // below 1e11 * 1000 < 2**47: no bits lost
-  } else if (exponent > -64) {
-    const auto shift = static_cast<std::uint32_t>(-exponent);
-    q = scaled >> shift;
-    const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
-    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
-  }                                       // else: below 2**-64 * 2**63, under half a thousandth: 0
-  const bool minus = negative && q != 0;  // no sign on a value that rounds to zero
-  // 10 integer digits fit, or 9 after a minus sign: q below 10**13, or 10**12.
-  if (q >= (minus ? 1'000'000'000'000u : 10'000'000'000'000u)) {
-    std::fill(field.begin(), field.end(), '*');
-    return;
-  }
-  // The 16 digits of q, zero-padded; the field is digits 4..13, the mark, digits 14..16.
+  if (exponent >= 0) return scaled << exponent;  // below 1e11 * 1000 < 2**47: no bits lost
+  if (exponent <= -64) return 0;                 // below 2**-64 * 2**63, under half a thousandth
+  const auto shift = static_cast<std::uint32_t>(-exponent);
+  std::uint64_t q = scaled >> shift;
+  const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+  if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  return q;
+}
+
+// The field of q thousandths (below 10**13, or 10**12 with minus) from its 16 zero-padded
+// digits: digits 4..13, the mark, digits 14..16.
+void render_wide(std::uint64_t q, bool minus, std::span<char, kFieldWidth> field,
+                 char decimal_mark) {
   constexpr std::uint64_t kEight = 100'000'000;
   constexpr std::uint64_t kZeros = 0x3030303030303030;  // "00000000"
   const std::uint64_t high =
@@ -174,6 +169,64 @@ void render_field(double value, std::span<char, kFieldWidth> field, char decimal
   if (minus) field[zeros - 1] = '-';  // a minus always has a blank to stand in
 }
 
+// render_step for a value that is not finite, shows asterisks or has 10**8 thousandths or more.
+void render_step_rare(double value, char* out, char decimal_mark) {
+  const std::span<char, kFieldWidth> field(out, kFieldWidth);
+  out[kFieldWidth] = kTab;
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if (((bits >> 52) & 0x7FF) == 0x7FF || std::fabs(value) >= kFormatLimit)
+    return render_field_reference(value, field, decimal_mark);
+  const std::uint64_t q = thousandths(bits);
+  const bool minus = (bits >> 63) != 0 && q != 0;  // no sign on a value that rounds to zero
+  // 10 integer digits fit, or 9 after a minus sign: q below 10**13, or 10**12.
+  if (q >= (minus ? 1'000'000'000'000u : 10'000'000'000'000u)) {
+    std::fill(field.begin(), field.end(), '*');
+    return;
+  }
+  render_wide(q, minus, field, decimal_mark);
+}
+
+// Blank masks for k = 0..4 leading zeros of the integer part: '0' - 0x10 is the blank.
+constexpr std::array<std::uint64_t, 5> kLeadingBlanks = {0, 0x10, 0x1010, 0x101010, 0x10101010};
+
+// Writes the field of value, its TAB and one byte of scratch: 16 bytes from out on. mark_tab
+// holds the decimal mark in byte 2 and the TAB in byte 6.
+void render_step(double value, char* out, std::uint64_t mark_tab) {
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  constexpr std::uint64_t kEight = 100'000'000;
+  // Finite and below 2**37 > 1e11 in magnitude, so that the finer checks happen in the rare path.
+  const std::uint64_t q = ((bits >> 52) & 0x7FF) < 1023 + 37 ? thousandths(bits) : kEight;
+  if (q >= kEight) {
+    return render_step_rare(value, out, static_cast<char>((mark_tab >> 16) & 0xFF));
+  }
+  // Below 10**8 thousandths: five blanks, the five integer digits d0..d4, the mark, d5..d7 and
+  // the TAB, as two eight-byte words. Leading zeros among d0..d3 become blanks.
+  std::uint64_t digits = eight_digits(static_cast<std::uint32_t>(q));  // d0 in the lowest byte
+  // Bit 32 caps the count at four: d4 always shows.
+  const auto zeros = static_cast<std::size_t>(
+      std::countr_zero((digits - 0x3030303030303030) | (std::uint64_t{1} << 32)) / 8);
+  digits -= kLeadingBlanks[zeros];
+  const std::uint64_t first = 0x0000002020202020 | (digits << 40);
+  const std::uint64_t second =
+      ((digits >> 24) & 0xFFFF) | ((digits >> 16) & 0x00FFFFFF000000) | mark_tab;
+  std::memcpy(out, &first, 8);
+  std::memcpy(out + 8, &second, 8);
+  if ((bits >> 63) != 0 && q != 0) out[4 + zeros] = '-';  // no sign on a value rounding to 0
+}
+
+std::uint64_t mark_and_tab(char decimal_mark) {
+  return static_cast<std::uint64_t>(static_cast<unsigned char>(decimal_mark)) << 16 |
+         static_cast<std::uint64_t>(kTab) << 48;
+}
+
+}  // namespace
+
+void render_field(double value, std::span<char, kFieldWidth> field, char decimal_mark) {
+  std::array<char, 16> step;
+  render_step(value, step.data(), mark_and_tab(decimal_mark));
+  std::memcpy(field.data(), step.data(), field.size());
+}
+
 void render_count(std::int32_t n, std::span<char, kCountWidth> field) {
   std::array<char, kScratch> text{};
   const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), n);
@@ -190,10 +243,16 @@ std::size_t assemble_data_record(std::span<const double> values, std::span<char>
   constexpr auto kStep = static_cast<std::size_t>(kFieldStep);
   // Only whole fields are written, and only inside record.
   const std::size_t n = std::min(values.size(), record.size() / kStep);
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto slot = record.subspan(i * kStep, kStep);
-    render_field(values[i], slot.first<kFieldWidth>(), decimal_mark);
-    slot[kFieldWidth] = kTab;
+  // Each step writes one byte of scratch after its TAB, which the next field covers; the
+  // last field goes through a holder, so that nothing after the record's end changes.
+  const std::size_t direct = n > 0 ? n - 1 : 0;
+  char* out = record.data();
+  const std::uint64_t mark_tab = mark_and_tab(decimal_mark);
+  for (std::size_t i = 0; i < direct; ++i) render_step(values[i], out + i * kStep, mark_tab);
+  if (direct < n) {
+    std::array<char, 16> step;
+    render_step(values[direct], step.data(), mark_tab);
+    std::memcpy(out + direct * kStep, step.data(), kStep);
   }
   return n * kStep;
 }

@@ -52,9 +52,13 @@ struct Unit {
   off_t rbase = 0;
   bool consumed = false;  // bytes were taken from the descriptor since open or rewind
 
-  // The record last read: its first kReread characters and where it started.
+  // The record last read: its first kReread characters and where it started. A record that lay
+  // whole in the read block is not copied: last_in_block says its characters are still at
+  // rbuf[last_offset], since the block is refilled only by the next read, which replaces it.
   std::unique_ptr<char[]> last;
   std::size_t last_size = 0;
+  std::size_t last_offset = 0;
+  bool last_in_block = false;
   off_t last_start = 0;
   bool have_last = false;
   bool replay = false;  // the next read returns the saved record
@@ -304,6 +308,27 @@ void keep(std::span<char> out, std::size_t& used, bool& cut, std::string_view pi
 
 std::int32_t read_next(Unit& u, std::span<char> out, std::int32_t& kept) {
   if (!ensure(u.rbuf, kBlock) || !ensure(u.last, kReread)) return ENOMEM;
+  // Most records end inside the block: one search, one copy, and the step-back copy is left
+  // where it lies.
+  if (u.rpos < u.rlen) {
+    const char* from = u.rbuf.get() + u.rpos;
+    if (const void* lf = std::memchr(from, '\n', u.rlen - u.rpos)) {
+      std::size_t size = static_cast<std::size_t>(static_cast<const char*>(lf) - from);
+      const std::size_t next = u.rpos + size + 1;
+      if (size > 0 && from[size - 1] == '\r') --size;  // the CR belongs to the terminator
+      const std::size_t n = std::min(size, out.size());
+      if (n > 0) std::memcpy(out.data(), from, n);
+      u.last_start = u.rbase + static_cast<off_t>(u.rpos);
+      u.last_offset = u.rpos;
+      u.last_size = std::min(size, kReread);
+      u.last_in_block = true;
+      u.have_last = true;
+      u.rpos = next;
+      kept = static_cast<std::int32_t>(n);
+      return 0;
+    }
+  }
+  u.last_in_block = false;
   const std::span<char> saved_to = block(u.last, kReread);
   std::size_t copied = 0;
   std::size_t saved = 0;
@@ -478,7 +503,8 @@ std::int32_t read_record_raw(std::int32_t unit, std::span<char> buffer, std::int
   if (u->replay) {
     u->replay = false;
     const std::size_t n = std::min(buffer.size(), u->last_size);
-    if (n > 0) std::memcpy(buffer.data(), u->last.get(), n);
+    const char* saved = u->last_in_block ? u->rbuf.get() + u->last_offset : u->last.get();
+    if (n > 0) std::memcpy(buffer.data(), saved, n);
     kept = static_cast<std::int32_t>(n);
     return 0;
   }

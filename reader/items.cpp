@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -34,6 +35,71 @@ bool g_fast_numbers = true;
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHigh = 0x8080808080808080;
+constexpr std::uint64_t kLow7 = kOnes * 0x7F;
+
+// Whole eight-byte loads from the line stay inside the LINE array: from column p on, when
+// p <= kLastLoad.
+constexpr std::int32_t kLastLoad = kMaxLine + 2 - 8;
+static_assert(sizeof(ReaderState{}.LINE) == kMaxLine + 2);
+
+std::uint64_t load8(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// How many of the eight bytes of w, from the first in memory on, are digits 0..9 (exact per
+// byte: no carries cross bytes).
+constexpr std::int32_t leading_digits(std::uint64_t w) {
+  const std::uint64_t low7 = w & kLow7;
+  const std::uint64_t at_least_0 = low7 + kOnes * (0x80 - '0');
+  const std::uint64_t above_9 = low7 + kOnes * (0x80 - '9' - 1);
+  const std::uint64_t digit = at_least_0 & ~above_9 & ~w & kHigh;
+  const std::uint64_t other = ~digit & kHigh;
+  return other == 0 ? 8 : std::countr_zero(other) / 8;
+}
+static_assert(leading_digits(0x3837363534333231) == 8 && leading_digits(0x2037363534333231) == 7 &&
+              leading_digits(0x3132333435363720) == 0 && leading_digits(0x30303030302E3039) == 2 &&
+              leading_digits(0xB0B0B0B0B0B0B0B9) == 0 && leading_digits(0x2F3A303030303030) == 6);
+
+// The value of the first n (1..8) digits of w, the first in memory the most significant.
+constexpr std::uint64_t digits_value(std::uint64_t w, std::int32_t n) {
+  std::uint64_t v = (w - kOnes * '0') << (8 * (8 - n));  // the digits in the top n bytes
+  v = ((v * (10 * 256 + 1)) >> 8) & 0x00FF00FF00FF00FF;
+  v = ((v * (100 * 65536 + 1)) >> 16) & 0x0000FFFF0000FFFF;
+  return (v * (10000 * (std::uint64_t{1} << 32) + 1)) >> 32;
+}
+static_assert(digits_value(0x3837363534333231, 8) == 12345678 &&
+              digits_value(0x2037363534333231, 7) == 1234567 &&
+              digits_value(0x2020202020202039, 1) == 9 &&
+              digits_value(0x3939393939393939, 8) == 99999999 &&
+              digits_value(0x2E30303030303030, 7) == 0);
+
+// The blanks from column p on; stops at the sentinel.
+std::int32_t skip_blanks(const char* line, std::int32_t p) {
+  while (p <= kLastLoad) {
+    const std::uint64_t other = load8(line + at(p)) ^ (kOnes * ' ');
+    if (other != 0) return p + std::countr_zero(other) / 8;
+    p += 8;
+  }
+  while (line[p] == ' ') ++p;
+  return p;
+}
+
+// Digit k's share of a fraction, d * fraction_scale(k), as the reader's loop computes it, for
+// the first kTermDigits fraction digits: one table lookup per digit instead of the product.
+constexpr std::int32_t kTermDigits = 16;
+constexpr auto kTerms = [] {
+  std::array<std::array<double, 10>, kTermDigits + 1> table{};
+  for (std::size_t k = 1; k <= kTermDigits; ++k)
+    for (std::size_t d = 0; d < 10; ++d)
+      table[k][d] = static_cast<double>(d) * detail::kFractionScales[k];
+  return table;
+}();
+static_assert(kTerms[1][3] == 3 * 0.1 && kTerms[2][7] == 7 * detail::kFractionScales[2]);
+
 // The plain numbers that make up most data lines, recognised in one pass: an optional sign,
 // up to 15 digits, an optional fraction and an optional exponent of one to four digits, then
 // an item end. The value and every state field come out exactly as ISINT or ISREAL leave them
@@ -42,20 +108,32 @@ constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 //
 // It relies on the line as the fetch leaves it: the sentinel "S" after the last column stops
 // every scan, since it is no digit, sign, point, "E", blank or delimiter (see fast_numbers_fit).
-ItemKind fast_number(double& value) {
-  const char* line = RS.LINE.data();
-  const std::int32_t end = RS.LENLIN;
-  const char delimiter = RS.CHDELM;
-  std::int32_t p = RS.IPOS;
-  bool negative = false;
-  if (line[p] == '+' || line[p] == '-') {
-    negative = line[p] == '-';
-    ++p;
+// Eight-byte loads may look past the sentinel, never past the LINE array.
+ItemKind fast_number(const char* line, std::int32_t& position, double& value) {
+  std::int32_t p = position;
+  const bool negative = line[p] == '-';
+  if (negative || line[p] == '+') ++p;
+  std::uint64_t run = 0;
+  std::int32_t digits = 0;
+  if (p <= kLastLoad) {
+    const std::uint64_t w = load8(line + at(p));
+    digits = leading_digits(w);
+    if (digits == 0) return 0;
+    run = digits_value(w, digits);
+    if (digits == 8) {
+      while (is_digit(line[p + digits])) {
+        run = run * 10 + static_cast<std::uint64_t>(line[p + digits] - '0');
+        if (++digits > 15) return 0;  // beyond 2**53: the full way
+      }
+    }
+  } else {
+    while (is_digit(line[p + digits])) {
+      run = run * 10 + static_cast<std::uint64_t>(line[p + digits] - '0');
+      ++digits;
+    }
+    if (digits == 0 || digits > 15) return 0;
   }
-  const std::int32_t first_digit = p;
-  std::uint64_t run = 0;  // unsigned: a long run wraps harmlessly before it is refused
-  while (is_digit(line[p])) run = run * 10 + static_cast<std::uint64_t>(line[p++] - '0');
-  if (p == first_digit || p - first_digit > 15) return 0;  // beyond 2**53: the full way
+  p += digits;
   const std::int32_t last_digit = line[p - 1] - '0';
   constexpr std::uint64_t kMaxInt = 2147483647;
   const bool wide = run > kMaxInt;
@@ -67,12 +145,24 @@ ItemKind fast_number(double& value) {
     ++p;
     if (is_digit(line[p])) {
       // Digit by digit, in the reader's order: scale, product, sum.
+      std::int32_t n = 0;
+      if (p <= kLastLoad) {
+        n = leading_digits(load8(line + at(p)));
+      } else {
+        while (n < 8 && is_digit(line[p + n])) ++n;
+      }
       double sum = 0.0;
-      std::int32_t k = 0;
-      do {
-        const double term = static_cast<double>(line[p++] - '0') * fraction_scale(++k);
-        sum = term + sum;
-      } while (is_digit(line[p]));
+      std::int32_t k = 1;
+      for (; k <= n; ++k) sum = kTerms[at(k)][at(line[p++] - '0')] + sum;
+      if (n == 8) {
+        for (; is_digit(line[p]); ++k) {
+          const double term = k <= kTermDigits
+                                  ? kTerms[at(k)][at(line[p] - '0')]
+                                  : static_cast<double>(line[p] - '0') * fraction_scale(k);
+          sum = term + sum;
+          ++p;
+        }
+      }
       x = x + sum;
     }
   }
@@ -89,18 +179,16 @@ ItemKind fast_number(double& value) {
     x = table_power_of_ten(minus ? -exponent : exponent) * x;
     p = q;
   }
-  if (p <= end && line[p] != ' ' && line[p] != delimiter) return 0;  // no item end here
-  if (!real && wide && !(negative && run == kMaxInt + 1)) return 0;  // a real after all
+  const char delimiter = RS.CHDELM;
+  if (p <= RS.LENLIN && line[p] != ' ' && line[p] != delimiter) return 0;  // no item end here
+  if (!real && wide && !(negative && run == kMaxInt + 1)) return 0;        // a real after all
   RS.IDIGIT = last_digit;
   RS.accu_wide = wide;
   RS.accu_real = static_cast<double>(run);
   // What ENDITM does after an item: blanks, at most one delimiter, blanks.
-  while (line[p] == ' ') ++p;
-  if (line[p] == delimiter) {
-    ++p;
-    while (line[p] == ' ') ++p;
-  }
-  RS.IPOS = p;
+  p = skip_blanks(line, p);
+  if (line[p] == delimiter) p = skip_blanks(line, p + 1);
+  position = p;
   if (!real) {
     RS.IACCU = static_cast<std::int32_t>(static_cast<std::uint32_t>(run));
     const auto magnitude = static_cast<std::int64_t>(run);
@@ -225,17 +313,31 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
   const bool fast = fast_numbers_fit();
   std::size_t n = 0;
   for (;;) {
+    if (fast) {
+      // The numbers in a row, with the cursor in a local: a store to RS between the line's
+      // characters would make every character be read again.
+      const char* line = RS.LINE.data();
+      const std::int32_t end = RS.LENLIN;
+      std::int32_t p = RS.IPOS;
+      while (n < capacity) {
+        double number = 0.0;
+        const ItemKind kind = fast_number(line, p, number);
+        if (kind == 0) break;
+        kinds[n] = kind;
+        values[n] = number;
+        if (slot == kItemText) {
+          std::memcpy(&texts[n * kItemText], "        ", kItemText);
+        } else {
+          std::memset(texts.data() + n * slot, ' ', slot);
+        }
+        ++n;
+        if (p > end) break;  // the separator's blanks are behind us already
+      }
+      RS.IPOS = p;
+      if (p > end) break;
+    }
     if (n == capacity) break;
     std::span<char> text = texts.subspan(std::min(n * slot, texts.size()), slot > 0 ? slot : 0);
-    double number = 0.0;
-    if (const ItemKind kind = fast ? fast_number(number) : 0; kind != 0) {
-      kinds[n] = kind;
-      values[n] = number;
-      std::memset(text.data(), ' ', text.size());
-      ++n;
-      if (RS.IPOS > RS.LENLIN) break;  // the separator's blanks are behind us already
-      continue;
-    }
     if (ISWORD()) {
       kinds[n] = kText;
       values[n] = 0.0;

@@ -139,59 +139,75 @@ constexpr auto kKeepMap = make_map(false);
 static_assert(kFoldMap['a'] == 'A' && kFoldMap['\t'] == ' ' && kKeepMap['a'] == 'a' &&
               kFoldMap[0xE4] == static_cast<char>(0xE4));
 
-// True when one of the eight bytes of w is a TAB or, with fold, a lower-case letter: only then
-// does a block of the record need translating byte by byte.
-constexpr bool needs_map(std::uint64_t w, bool fold) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHigh = 0x8080808080808080;
-  const std::uint64_t tabs = w ^ (kOnes * kTabChar);
-  bool found = ((tabs - kOnes) & ~tabs & kHigh) != 0;
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHigh = 0x8080808080808080;
+constexpr std::uint64_t kLow7 = kOnes * 0x7F;
+
+// 0x80 in each byte of w that is zero, nothing elsewhere (exact per byte: no borrows).
+constexpr std::uint64_t zero_bytes(std::uint64_t w) { return ~(((w & kLow7) + kLow7) | w) & kHigh; }
+
+// Eight bytes of the record as the working line holds them: TABs become blanks and, with fold,
+// a..z become A..Z. Branch-free; every other byte value passes unchanged.
+constexpr std::uint64_t map_block(std::uint64_t w, bool fold) {
+  const std::uint64_t tabs = zero_bytes(w ^ (kOnes * kTabChar));
+  w ^= (tabs >> 7) * (kTabChar ^ ' ');  // 0x09 ^ 0x29 = 0x20
   if (fold) {
     // Bytes between 0x60 and 0x7B exclusive, for bytes below 0x80; high bytes never match.
-    const std::uint64_t low7 = w & (kOnes * 0x7F);
-    const std::uint64_t between =
+    const std::uint64_t low7 = w & kLow7;
+    const std::uint64_t lower =
         ((kOnes * (127 + 0x7B)) - low7) & ~w & (low7 + kOnes * (127 - 0x60)) & kHigh;
-    found = found || between != 0;
+    w -= lower >> 2;  // 0x80 >> 2 = 0x20 = 'a' - 'A'
   }
-  return found;
+  return w;
 }
-static_assert(needs_map(0x2020202020202009, false) && !needs_map(0x2020202020202020, true) &&
-              needs_map(0x2020206120202020, true) && !needs_map(0x2020206120202020, false) &&
-              !needs_map(0x4141414141415A40, true) && !needs_map(0xE4E4E4E4E4E4E4E4, true) &&
-              needs_map(0x7A00000000000000, true) && !needs_map(0x7B60000000000000, true));
+constexpr bool maps_like_table(bool fold) {
+  const auto& map = fold ? kFoldMap : kKeepMap;
+  for (std::uint64_t c = 0; c < 256; ++c) {
+    // Each byte alone, and next to a TAB and a zero byte, whose borrows must not leak.
+    const std::uint64_t expect = static_cast<unsigned char>(map[c]);
+    if (map_block(c, fold) != expect) return false;
+    const std::uint64_t w = c << 8 | 0x09 | (c << 24) | std::uint64_t{0x0009} << 32;
+    const std::uint64_t mapped = map_block(w, fold);
+    if (((mapped >> 8) & 0xFF) != expect || ((mapped >> 24) & 0xFF) != expect ||
+        (mapped & 0xFF) != ' ' || ((mapped >> 32) & 0xFFFF) != 0x0020)
+      return false;
+  }
+  return true;
+}
+static_assert(maps_like_table(true) && maps_like_table(false));
 
-// Builds LINE from LINRAW, looking at columns up to kept only (the rest is blank): the text up
-// to the comment character, TABs as blanks, folded when IUPCAS is 1, trailing blanks cut.
-void build_line(std::int32_t first, std::int32_t kept) {
-  RS.IPOS = first;
-  std::memset(&RS.LINE[1], RS.CHBLNK, at(first - 1));
+// Builds LINE from LINRAW when the blank is the space and the comment character is no letter,
+// TAB or blank: the text up to the comment character, TABs as blanks, folded when IUPCAS is 1,
+// trailing blanks cut. Looks at columns up to kept only (the rest is blank). Returns false for
+// a record that holds nothing but blanks before its comment.
+bool build_line(std::int32_t kept) {
   const bool fold = RS.IUPCAS == 1;
-  // The block copy below takes the blank to be the space and the comment character to be no
-  // letter, TAB or blank, as the set-up makes them.
-  if (RS.CHBLNK != ' ' || kFoldMap[static_cast<unsigned char>(RS.CHCMT)] != RS.CHCMT ||
-      RS.CHCMT == ' ')
-    return build_line_slowly(first, kept, fold);
-  const char* raw = &RS.LINRAW[at(first)];
-  char* line = &RS.LINE[at(first)];
-  auto length = at(kept - first + 1);
+  const char* raw = &RS.LINRAW[1];
+  char* line = &RS.LINE[1];
+  auto length = at(kept);
   if (const void* comment = std::memchr(raw, RS.CHCMT, length))
     length = static_cast<std::size_t>(static_cast<const char*>(comment) - raw);
-  const auto& map = fold ? kFoldMap : kKeepMap;
+  // Whole blocks may run past length (into the blank padding, the sentinel or old text) as long
+  // as they stay inside both arrays: LINE is read no further than the sentinel set below.
+  constexpr std::size_t kRoom = kMaxLine + 1;  // columns 1..kMaxLine + 1 of each array
+  const std::size_t blocks = std::min(length + 7, kRoom) / 8 * 8;
   std::size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
+  for (; i < blocks; i += 8) {
     std::uint64_t block;
     std::memcpy(&block, raw + i, 8);
-    if (needs_map(block, fold)) {
-      for (std::size_t j = i; j < i + 8; ++j) line[j] = map[static_cast<unsigned char>(raw[j])];
-    } else {
-      std::memcpy(line + i, &block, 8);
-    }
+    block = map_block(block, fold);
+    std::memcpy(line + i, &block, 8);
   }
+  const auto& map = fold ? kFoldMap : kKeepMap;
   for (; i < length; ++i) line[i] = map[static_cast<unsigned char>(raw[i])];
-  // The character at first is no fill and no comment, so the line keeps at least it.
-  while (length > 1 && line[length - 1] == ' ') --length;
-  RS.LENLIN = first + static_cast<std::int32_t>(length) - 1;
+  while (length > 0 && line[length - 1] == ' ') --length;
+  if (length == 0) return false;
+  std::size_t first = 0;
+  while (line[first] == ' ') ++first;  // stops at the last character kept
+  RS.IPOS = static_cast<std::int32_t>(first) + 1;
+  RS.LENLIN = static_cast<std::int32_t>(length);
   RS.LINE[at(RS.LENLIN + 1)] = kSentinel;
+  return true;
 }
 
 }  // namespace
@@ -213,6 +229,11 @@ void RDECHO(std::string_view text, std::int32_t unit) {
 
 void RDLINE() {
   RS.ISTAT = 0;
+  // The block copy takes the blank to be the space and the comment character to be no letter,
+  // TAB or blank, as the set-up makes them.
+  const bool block_copy = RS.CHBLNK == ' ' &&
+                          kFoldMap[static_cast<unsigned char>(RS.CHCMT)] == RS.CHCMT &&
+                          RS.CHCMT != ' ';
   for (;;) {
     count_up(RS.NLINRD);
     std::int32_t kept = 0;
@@ -222,11 +243,17 @@ void RDLINE() {
     if (RS.LUNECH >= 0) RDECHO(std::string_view(&RS.LINRAW[1], at(RS.NCHLIN)), RS.LUNECH);
     if (RS.LINRAW[1] == RS.CHCOL1) continue;
     RS.LINRAW[at(RS.NCHLIN + 1)] = kSentinel;
+    if (block_copy) {
+      if (!build_line(kept)) continue;  // a blank record, or only a comment
+      return;
+    }
     std::int32_t first = 1;
     while (first <= kept && is_fill(RS.LINRAW[at(first)])) ++first;
     if (first > kept) continue;  // a blank record
     if (RS.LINRAW[at(first)] == RS.CHCMT) continue;
-    build_line(first, kept);
+    RS.IPOS = first;
+    std::memset(&RS.LINE[1], RS.CHBLNK, at(first - 1));
+    build_line_slowly(first, kept, RS.IUPCAS == 1);
     return;
   }
 }

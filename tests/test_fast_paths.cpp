@@ -72,7 +72,8 @@ TEST(FastRenderer, AgreesWithToCharsOnRandomDoubles) {
     expect_same_field(i % 2 == 0 ? value : -value);
   }
   // Arbitrary bit patterns: subnormals, huge values, infinities and NaNs included.
-  for (std::int64_t i = 0; i < 100000 * scale(); ++i) expect_same_field(std::bit_cast<double>(random()));
+  for (std::int64_t i = 0; i < 100000 * scale(); ++i)
+    expect_same_field(std::bit_cast<double>(random()));
 }
 
 TEST(FastRenderer, AgreesAtTheEdgesOfTheField) {
@@ -92,6 +93,14 @@ TEST(FastRenderer, AgreesAtTheEdgesOfTheField) {
                           -1e11,
                           std::nextafter(1e11, 0.0),
                           4503599627370496.0,
+                          99999.999,
+                          99999.9995,
+                          -99999.9995,
+                          99999.99949999999,
+                          100000.0,
+                          -0.0004999,
+                          137438953472.0,
+                          std::nextafter(137438953472.0, 0.0),
                           std::numeric_limits<double>::denorm_min(),
                           std::numeric_limits<double>::min(),
                           std::numeric_limits<double>::max(),
@@ -102,6 +111,27 @@ TEST(FastRenderer, AgreesAtTheEdgesOfTheField) {
     expect_same_field(value);
     expect_same_field(std::nextafter(value, 0.0));
     expect_same_field(std::nextafter(value, 1e300));
+  }
+}
+
+TEST(FastRenderer, DataRecordsHoldTheFieldsAndTabs) {
+  // The record writer renders most fields in place: compare it with field-by-field rendering.
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+  std::uniform_int_distribution<int> exponent(-5, 11);
+  std::array<double, 64> values{};
+  std::array<char, 64 * zelp::kFieldStep> record{};
+  for (std::int64_t i = 0; i < 20000 * scale(); ++i) {
+    const auto n = static_cast<std::size_t>(random() % values.size()) + 1;
+    for (std::size_t j = 0; j < n; ++j)
+      values[j] = mantissa(random) * std::pow(10.0, exponent(random));
+    const char mark = i % 3 == 0 ? ',' : '.';
+    const std::size_t length =
+        zelp::assemble_data_record(std::span<const double>(values).first(n), record, mark);
+    ASSERT_EQ(length, n * zelp::kFieldStep);
+    std::string expected;
+    for (std::size_t j = 0; j < n; ++j) expected += render(values[j], mark, false) + "\t";
+    ASSERT_EQ(std::string(record.data(), length), expected);
   }
 }
 
@@ -125,18 +155,20 @@ TEST(FastNumbers, TablesHoldWhatTheLoopsCompute) {
 TEST(FastNumbers, AgreeWithTheFullRecognisersOnGeneratedLines) {
   // Pieces that make and break numbers, glued at random: signs, digit runs of every length,
   // points, exponents, operators, letters, separators.
-  const std::string_view pieces[] = {"0",          "7",          "12",         "999",
-                                     "2147483647", "2147483648", "4294967297", "1234567890123456",
-                                     "-",          "+",          ".",          ".5",
-                                     "E",          "e",          "E+",         "E-",
-                                     "E12",        "E-3",        "E400",       "E12345",
-                                     "*",          "**",         "/",          "PI",
-                                     "pi",         "SIN(",       ")",          "COS(",
-                                     ",",          ",,",         " ",          "   ",
-                                     "\t",         "x",          "A",          "!",
-                                     "#",          "%",          "'",          "0.12",
-                                     "1.5",        "-0",         "-0.0",       "00",
-                                     "1.",         "5.E2",       "1E",         "9999999999999999"};
+  const std::string_view pieces[] = {
+      "0",          "7",          "12",         "999",
+      "2147483647", "2147483648", "4294967297", "1234567890123456",
+      "-",          "+",          ".",          ".5",
+      "E",          "e",          "E+",         "E-",
+      "E12",        "E-3",        "E400",       "E12345",
+      "*",          "**",         "/",          "PI",
+      "pi",         "SIN(",       ")",          "COS(",
+      ",",          ",,",         " ",          "   ",
+      "\t",         "x",          "A",          "!",
+      "#",          "%",          "'",          "0.12",
+      "1.5",        "-0",         "-0.0",       "00",
+      "1.",         "5.E2",       "1E",         "9999999999999999",
+      "0.12345678", ".123456789", "12345678.9", "0.000000000000000001234"};
   std::mt19937 random(2024);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
   std::uniform_int_distribution<int> length(1, 12);
@@ -145,6 +177,27 @@ TEST(FastNumbers, AgreeWithTheFullRecognisersOnGeneratedLines) {
     for (int j = length(random); j > 0; --j) line += pieces[pick(random)];
     const std::string_view differs = check::compare(line);
     ASSERT_TRUE(differs.empty()) << differs << " differs for [" << line << "]";
+  }
+}
+
+TEST(FastNumbers, AgreeWithTheFullRecognisersAtTheEndOfTheLongestLine) {
+  // Numbers whose digits, fraction or blanks reach the last columns a record may fill, where
+  // the word-wide scans must stop short of the line's end.
+  const std::string_view numbers[] = {"12345678",       "-1.25",  "0.123456789012345678", "7",
+                                      "123456789012.5", "4.5E-3", "99999999.9",           "1.",
+                                      "-2147483648"};
+  for (std::size_t width = 1; width <= 40; ++width) {
+    for (const std::string_view number : numbers) {
+      for (const std::string_view after : {"", " ", "   ", "\t1", " 3.25"}) {
+        std::string line(static_cast<std::size_t>(kud::kMaxLine) - width, ' ');
+        line[0] = '5';
+        line += number;
+        line += after;
+        const std::string_view differs = check::compare(line);
+        ASSERT_TRUE(differs.empty())
+            << differs << " differs for width " << width << " [" << number << "]";
+      }
+    }
   }
 }
 

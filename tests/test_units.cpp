@@ -117,6 +117,30 @@ TEST_F(UnitsTest, TerminatorSplitAcrossReadBlocks) {
   }
 }
 
+TEST_F(UnitsTest, StepBackOverEveryRecordAcrossReadBlocks) {
+  // Records of many lengths, some ending in CR, so that some lie inside a read block, some
+  // straddle two and some end right at a boundary; each is read, stepped over and read again.
+  Records records;
+  std::string text;
+  for (std::size_t i = 0; text.size() < 3 * kBlockSize; ++i) {
+    std::string record((i * 7919) % 3001, 'r');
+    for (std::size_t j = 0; j < record.size(); j += 5) record[j] = static_cast<char>('a' + i % 26);
+    text += record;
+    text += i % 3 == 0 ? "\r\n" : "\n";
+    records.push_back(std::move(record));
+  }
+  test::write_file(dir_.file("steps"), text);
+  open_file(kUnit, dir_.file("steps"), FileStatus::kOld);
+  for (const std::string& record : records) {
+    ASSERT_EQ(read_one(kUnit, 4000), record);
+    ASSERT_EQ(kud::io::backspace_unit(kUnit), 0);
+    ASSERT_EQ(read_one(kUnit, 4000), record);
+  }
+  std::string buffer(8, '?');
+  std::int32_t kept = 0;
+  EXPECT_EQ(kud::io::read_record_raw(kUnit, buffer, kept), -1);
+}
+
 TEST_F(UnitsTest, LongRecordThenStepBack) {
   std::string record(std::size_t{1} << 20, 'x');
   for (std::size_t i = 0; i < record.size(); i += 7) record[i] = static_cast<char>('a' + i % 26);
