@@ -189,13 +189,77 @@ void render_step_rare(double value, char* out, char decimal_mark) {
 // Blank masks for k = 0..4 leading zeros of the integer part: '0' - 0x10 is the blank.
 constexpr std::array<std::uint64_t, 5> kLeadingBlanks = {0, 0x10, 0x1010, 0x101010, 0x10101010};
 
+// Field columns 7..10 (the last four before the mark) for an integer part a below 1000, index
+// a, and with a minus sign, index 1000 + a: a right-aligned, blank-padded, the first character
+// in the lowest byte.
+constexpr auto kIntegerParts = [] {
+  std::array<std::uint32_t, 2000> table{};
+  for (std::uint32_t i = 0; i < table.size(); ++i) {
+    std::uint32_t a = i % 1000;
+    std::uint32_t word = 0;
+    std::uint32_t shift = 24;
+    do {
+      word |= ('0' + a % 10) << shift;
+      a /= 10;
+      shift -= 8;
+    } while (a != 0);
+    if (i >= 1000) {
+      word |= std::uint32_t{'-'} << shift;
+      shift -= 8;
+    }
+    for (; shift < 32; shift -= 8) word |= std::uint32_t{' '} << shift;  // wraps below 0
+    table[i] = word;
+  }
+  return table;
+}();
+static_assert(kIntegerParts[7] == 0x37202020 && kIntegerParts[1999] == 0x3939392D &&
+              kIntegerParts[1012] == 0x32312D20 && kIntegerParts[1000] == 0x302D2020);
+
+// The three digits of b below 1000, zero-padded, the first in the lowest byte.
+constexpr auto kThousandths = [] {
+  std::array<std::uint32_t, 1000> table{};
+  for (std::uint32_t b = 0; b < table.size(); ++b)
+    table[b] = ('0' + b / 100) | ('0' + b / 10 % 10) << 8 | ('0' + b % 10) << 16;
+  return table;
+}();
+static_assert(kThousandths[7] == 0x373030 && kThousandths[980] == 0x303839);
+
 // Writes the field of value, its TAB and one byte of scratch: 16 bytes from out on. mark_tab
 // holds the decimal mark in byte 2 and the TAB in byte 6.
-void render_step(double value, char* out, std::uint64_t mark_tab) {
+inline void render_step(double value, char* out, std::uint64_t mark_tab) {
   const auto bits = std::bit_cast<std::uint64_t>(value);
   constexpr std::uint64_t kEight = 100'000'000;
-  // Finite and below 2**37 > 1e11 in magnitude, so that the finer checks happen in the rare path.
-  const std::uint64_t q = ((bits >> 52) & 0x7FF) < 1023 + 37 ? thousandths(bits) : kEight;
+  const auto biased = static_cast<std::uint32_t>((bits >> 52) & 0x7FF);
+  // Below 2**-11 < 0.0005 in magnitude (zeros and subnormals included) a value rounds to 0.
+  std::uint64_t q = 0;
+  if (biased >= 1023 - 11) {
+    // Finite and below 2**37 > 1e11 in magnitude; the finer checks happen in the rare path.
+    if (biased >= 1023 + 37) {
+      return render_step_rare(value, out, static_cast<char>((mark_tab >> 16) & 0xFF));
+    }
+    // As thousandths(), for an exponent that always shifts right, by 16 to 63 bits:
+    // m * 1000 * 2**-shift rounded half to even. Adding half - 1, and one more when the
+    // truncated quotient is odd, carries into the quotient exactly when it must round up;
+    // m * 1000 < 2**63 leaves room for the sum.
+    constexpr std::uint64_t kHidden = std::uint64_t{1} << 52;
+    const std::uint64_t scaled = ((bits & (kHidden - 1)) | kHidden) * 1000;
+    const std::uint32_t shift = 1075 - biased;
+    const std::uint64_t odd = (scaled >> shift) & 1;
+    q = (scaled + ((std::uint64_t{1} << (shift - 1)) - 1) + odd) >> shift;
+  }
+  const bool minus = (bits >> 63) != 0 && q != 0;  // no sign on a value rounding to 0
+  if (q < 1'000'000) {
+    // An integer part below 1000: six blanks, its four columns from a table (sign included),
+    // the mark, the three decimals from a table and the TAB, as two eight-byte words.
+    const std::uint64_t a = q / 1000;
+    const std::uint64_t integer = kIntegerParts[a + (minus ? 1000 : 0)];
+    const std::uint64_t first = 0x0000202020202020 | integer << 48;
+    const std::uint64_t second =
+        integer >> 16 | std::uint64_t{kThousandths[q - a * 1000]} << 24 | mark_tab;
+    std::memcpy(out, &first, 8);
+    std::memcpy(out + 8, &second, 8);
+    return;
+  }
   if (q >= kEight) {
     return render_step_rare(value, out, static_cast<char>((mark_tab >> 16) & 0xFF));
   }
@@ -211,7 +275,7 @@ void render_step(double value, char* out, std::uint64_t mark_tab) {
       ((digits >> 24) & 0xFFFF) | ((digits >> 16) & 0x00FFFFFF000000) | mark_tab;
   std::memcpy(out, &first, 8);
   std::memcpy(out + 8, &second, 8);
-  if ((bits >> 63) != 0 && q != 0) out[4 + zeros] = '-';  // no sign on a value rounding to 0
+  if (minus) out[4 + zeros] = '-';
 }
 
 std::uint64_t mark_and_tab(char decimal_mark) {

@@ -260,6 +260,17 @@ std::int32_t enter_reading(Unit& u) {
 std::int32_t put(std::int32_t unit, std::string_view text, bool record) {
   Unit* u = slot(unit);
   if (u == nullptr || !u->connected) return EBADF;
+  // A record into a buffered unit that is writing already and has room for it: one copy and
+  // the CR LF, nothing else to settle.
+  if (record && u->mode == Mode::kWriting && !u->write_through && u->wbuf &&
+      text.size() + 2 <= kBlock - u->wlen) {
+    char* out = u->wbuf.get() + u->wlen;
+    if (!text.empty()) std::memcpy(out, text.data(), text.size());
+    out[text.size()] = '\r';
+    out[text.size() + 1] = '\n';
+    u->wlen += text.size() + 2;
+    return 0;
+  }
   if (const std::int32_t err = enter_writing(*u); err != 0) return err;
   const std::string_view ending = record ? "\r\n" : "";
   if (u->write_through) {

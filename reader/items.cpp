@@ -77,9 +77,11 @@ static_assert(digits_value(0x3837363534333231, 8) == 12345678 &&
               digits_value(0x3939393939393939, 8) == 99999999 &&
               digits_value(0x2E30303030303030, 7) == 0);
 
-// The blanks from column p on; stops at the sentinel.
+// The blanks from column p on; stops at the sentinel. kInside: every load from a column up to
+// the sentinel's stays inside LINE (the line ends before kLastLoad), so no bound is checked.
+template <bool kInside>
 std::int32_t skip_blanks(const char* line, std::int32_t p) {
-  while (p <= kLastLoad) {
+  while (kInside || p <= kLastLoad) {
     const std::uint64_t other = load8(line + at(p)) ^ (kOnes * ' ');
     if (other != 0) return p + std::countr_zero(other) / 8;
     p += 8;
@@ -100,105 +102,202 @@ constexpr auto kTerms = [] {
 }();
 static_assert(kTerms[1][3] == 3 * 0.1 && kTerms[2][7] == 7 * detail::kFractionScales[2]);
 
-// The plain numbers that make up most data lines, recognised in one pass: an optional sign,
-// up to 15 digits, an optional fraction and an optional exponent of one to four digits, then
-// an item end. The value and every state field come out exactly as ISINT or ISREAL leave them
-// (the same double operations, from the same tables). Anything else (a leading point, long
-// digit runs, PI, operators, a malformed exponent) returns 0 and goes the full way.
+// The sum of the first three fraction digits d1 d2 d3, by index 100 * d1 + 10 * d2 + d3, as the
+// reader's loop leaves it after them. A shorter fraction has the same sum as itself padded with
+// zeros: a zero digit adds +0.0, which leaves a sum of non-negative terms unchanged.
+constexpr auto kPrefixSums = [] {
+  std::array<double, 1000> table{};
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    double sum = 0.0;
+    sum = kTerms[1][i / 100] + sum;
+    sum = kTerms[2][i / 10 % 10] + sum;
+    sum = kTerms[3][i % 10] + sum;
+    table[i] = sum;
+  }
+  return table;
+}();
+static_assert(kPrefixSums[500] == 0.5 && kPrefixSums[120] == kTerms[2][2] + kTerms[1][1]);
+
+// 100 * d0 + 10 * d1 + d2 of the digit values in the three low bytes of v (d0 the lowest).
+constexpr std::uint32_t three_digit_index(std::uint64_t v) {
+  const std::uint64_t pair = ((v * (10 * 256 + 1)) >> 8) & 0xFF;  // 10 * d0 + d1
+  return static_cast<std::uint32_t>(pair * 10 + ((v >> 16) & 0xFF));
+}
+static_assert(three_digit_index(0x090807) == 789 && three_digit_index(0x000005) == 500);
+
+// The fraction after a decimal point, from column p on (the first character a digit), in the
+// reader's order: scale, product, sum, digit after digit. The first three digits come from
+// kPrefixSums in one lookup. p moves past the digits.
+template <bool kInside>
+double fraction_sum(const char* line, std::int32_t& p) {
+  if (!kInside && p > kLastLoad) {
+    // The last columns of the longest line: digit by digit.
+    double sum = 0.0;
+    for (std::int32_t k = 1; is_digit(line[p]); ++k, ++p) {
+      const double term = k <= kTermDigits ? kTerms[at(k)][at(line[p] - '0')]
+                                           : static_cast<double>(line[p] - '0') * fraction_scale(k);
+      sum = term + sum;
+    }
+    return sum;
+  }
+  const std::uint64_t w = load8(line + at(p));
+  const std::int32_t n = leading_digits(w);
+  // The digit values of the first min(n, 3) bytes; the bytes after the digits become zero (the
+  // subtraction borrows only upwards, from non-digits into the bytes masked off).
+  const std::uint64_t keep = n >= 3 ? 0xFFFFFF : (std::uint64_t{1} << (8 * n)) - 1;
+  const std::uint64_t values = w - kOnes * '0';
+  double sum = kPrefixSums[three_digit_index(values & keep)];
+  if (n <= 3) {
+    p += n;
+    return sum;
+  }
+  std::int32_t k = 4;
+  for (; k <= n; ++k) sum = kTerms[at(k)][(values >> (8 * (k - 1))) & 0xFF] + sum;
+  p += n;
+  if (n == 8) {
+    for (; is_digit(line[p]); ++k, ++p) {
+      const double term = k <= kTermDigits ? kTerms[at(k)][at(line[p] - '0')]
+                                           : static_cast<double>(line[p] - '0') * fraction_scale(k);
+      sum = term + sum;
+    }
+  }
+  return sum;
+}
+
+// The digit run from column p on (the first character a digit): its value, and p moved past
+// it. False for more than 15 digits (beyond 2**53, the full way).
+template <bool kInside>
+bool digit_run(const char* line, std::int32_t& p, std::uint64_t& run) {
+  if (!is_digit(line[p + 1])) {
+    run = static_cast<std::uint64_t>(line[p] - '0');  // one digit, the most common run
+    ++p;
+    return true;
+  }
+  std::int32_t digits = 0;
+  if (kInside || p <= kLastLoad) {
+    const std::uint64_t w = load8(line + at(p));
+    digits = leading_digits(w);
+    run = digits_value(w, digits);
+  } else {
+    run = 0;
+  }
+  while (is_digit(line[p + digits])) {
+    run = run * 10 + static_cast<std::uint64_t>(line[p + digits] - '0');
+    if (++digits > 15) return false;
+  }
+  p += digits;
+  return true;
+}
+
+// The plain numbers that make up most data lines, recognised in one pass each: an optional
+// sign, up to 15 digits, an optional fraction and an optional exponent of one to four digits,
+// then an item end. Items go to kinds, values and texts from slot n on while they take this
+// path; the count of slots filled comes back, position moves past them. Values and state come
+// out exactly as ISINT or ISREAL leave them (the same double operations, from the same tables);
+// the state is written once, after the run. Anything else (a leading point, long digit runs,
+// PI, operators, a malformed exponent) ends the run and goes the full way.
 //
 // It relies on the line as the fetch leaves it: the sentinel "S" after the last column stops
 // every scan, since it is no digit, sign, point, "E", blank or delimiter (see fast_numbers_fit).
 // Eight-byte loads may look past the sentinel, never past the LINE array.
-ItemKind fast_number(const char* line, std::int32_t& position, double& value) {
-  std::int32_t p = position;
-  const bool negative = line[p] == '-';
-  if (negative || line[p] == '+') ++p;
-  std::uint64_t run = 0;
-  std::int32_t digits = 0;
-  if (p <= kLastLoad) {
-    const std::uint64_t w = load8(line + at(p));
-    digits = leading_digits(w);
-    if (digits == 0) return 0;
-    run = digits_value(w, digits);
-    if (digits == 8) {
-      while (is_digit(line[p + digits])) {
-        run = run * 10 + static_cast<std::uint64_t>(line[p + digits] - '0');
-        if (++digits > 15) return 0;  // beyond 2**53: the full way
-      }
-    }
-  } else {
-    while (is_digit(line[p + digits])) {
-      run = run * 10 + static_cast<std::uint64_t>(line[p + digits] - '0');
-      ++digits;
-    }
-    if (digits == 0 || digits > 15) return 0;
-  }
-  p += digits;
-  const std::int32_t last_digit = line[p - 1] - '0';
-  constexpr std::uint64_t kMaxInt = 2147483647;
-  const bool wide = run > kMaxInt;
-  double x = 0.0;
-  bool real = false;
-  if (line[p] == '.') {
-    real = true;
-    x = static_cast<double>(run);
-    ++p;
-    if (is_digit(line[p])) {
-      // Digit by digit, in the reader's order: scale, product, sum.
-      std::int32_t n = 0;
-      if (p <= kLastLoad) {
-        n = leading_digits(load8(line + at(p)));
-      } else {
-        while (n < 8 && is_digit(line[p + n])) ++n;
-      }
-      double sum = 0.0;
-      std::int32_t k = 1;
-      for (; k <= n; ++k) sum = kTerms[at(k)][at(line[p++] - '0')] + sum;
-      if (n == 8) {
-        for (; is_digit(line[p]); ++k) {
-          const double term = k <= kTermDigits
-                                  ? kTerms[at(k)][at(line[p] - '0')]
-                                  : static_cast<double>(line[p] - '0') * fraction_scale(k);
-          sum = term + sum;
-          ++p;
-        }
-      }
-      x = x + sum;
-    }
-  }
-  if (line[p] == 'E') {
-    if (!real) x = static_cast<double>(run);
-    real = true;
-    std::int32_t q = p + 1;
-    const bool minus = line[q] == '-';
-    if (minus || line[q] == '+') ++q;
-    std::int32_t exponent = 0;
-    const std::int32_t first = q;
-    while (q - first < 4 && is_digit(line[q])) exponent = exponent * 10 + (line[q++] - '0');
-    if (q == first) return 0;  // no exponent digits: the number would end before the "E"
-    x = table_power_of_ten(minus ? -exponent : exponent) * x;
-    p = q;
-  }
+//
+// kInside: the line ends before kLastLoad, so that eight-byte loads need no bound checks, and
+// the arrays have room for every item the rest of the line can hold (each takes at least two
+// columns, but the last), so that the count needs no check either.
+template <bool kInside>
+std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n,
+                         std::size_t capacity, std::int32_t* kinds, double* values, char* texts,
+                         std::size_t slot) {
+  const std::int32_t end = RS.LENLIN;
   const char delimiter = RS.CHDELM;
-  if (p <= RS.LENLIN && line[p] != ' ' && line[p] != delimiter) return 0;  // no item end here
-  if (!real && wide && !(negative && run == kMaxInt + 1)) return 0;        // a real after all
-  RS.IDIGIT = last_digit;
-  RS.accu_wide = wide;
-  RS.accu_real = static_cast<double>(run);
-  // What ENDITM does after an item: blanks, at most one delimiter, blanks.
-  p = skip_blanks(line, p);
-  if (line[p] == delimiter) p = skip_blanks(line, p + 1);
-  position = p;
-  if (!real) {
-    RS.IACCU = static_cast<std::int32_t>(static_cast<std::uint32_t>(run));
-    const auto magnitude = static_cast<std::int64_t>(run);
-    RS.IVAL = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-    value = RS.IVAL;
-    return kInteger;
+  constexpr std::size_t kNone = ~std::size_t{0};
+  constexpr std::uint64_t kMaxInt = 2147483647;
+  std::size_t last_integer = kNone;
+  std::size_t last_real = kNone;
+  std::int32_t p = position;
+  std::uint64_t run = 0;  // the integer digits of the last item
+  std::int32_t last_digit = 0;
+  while (kInside || n < capacity) {
+    std::int32_t q = p;
+    const bool negative = line[q] == '-';
+    if (negative || line[q] == '+') ++q;
+    std::uint64_t digits = 0;
+    if (!is_digit(line[q]) || !digit_run<kInside>(line, q, digits)) break;
+    const std::int32_t digit = line[q - 1] - '0';
+    double x = 0.0;
+    bool real = false;
+    if (line[q] == '.') {
+      real = true;
+      x = static_cast<double>(digits);
+      ++q;
+      if (is_digit(line[q])) x = x + fraction_sum<kInside>(line, q);
+    }
+    if (line[q] == 'E') {
+      if (!real) x = static_cast<double>(digits);
+      real = true;
+      ++q;
+      const bool minus = line[q] == '-';
+      if (minus || line[q] == '+') ++q;
+      // One to four exponent digits; none means the number would end before the "E".
+      std::int32_t exponent = line[q] - '0';
+      if (exponent < 0 || exponent > 9) break;
+      for (const std::int32_t stop = q + 4; ++q < stop && is_digit(line[q]);)
+        exponent = exponent * 10 + (line[q] - '0');
+      x = table_power_of_ten(minus ? -exponent : exponent) * x;
+    }
+    // What ENDITM does after an item: blanks, at most one delimiter, blanks. One blank is the
+    // most common separator.
+    if (line[q] == ' ') {
+      ++q;
+      if (line[q] == ' ') q = skip_blanks<kInside>(line, q + 1);
+      if (line[q] == delimiter) {
+        ++q;
+        if (line[q] == ' ') q = skip_blanks<kInside>(line, q + 1);
+      }
+    } else if (line[q] == delimiter) {
+      ++q;
+      if (line[q] == ' ') q = skip_blanks<kInside>(line, q + 1);
+    } else if (q <= end) {
+      break;  // no item end here
+    }
+    if (real) {
+      kinds[n] = kReal;
+      values[n] = negative ? -x : x;
+      last_real = n;
+    } else {
+      if (digits > kMaxInt && !(negative && digits == kMaxInt + 1)) break;  // a real after all
+      const auto magnitude = static_cast<std::int64_t>(digits);
+      kinds[n] = kInteger;
+      values[n] = static_cast<double>(negative ? -magnitude : magnitude);
+      last_integer = n;
+    }
+    if (slot == kItemText) {
+      std::memcpy(texts + n * kItemText, "        ", kItemText);
+    } else {
+      std::memset(texts + n * slot, ' ', slot);
+    }
+    ++n;
+    p = q;
+    run = digits;
+    last_digit = digit;
+    if (p > end) break;  // the separator's blanks are behind us already
   }
-  value = negative ? -x : x;
-  RS.RVAL = value;
-  return kReal;
+  position = p;
+  if (last_integer == kNone && last_real == kNone) return n;
+  // The state the last items leave: the digit-run fields of the very last, IVAL and IACCU of
+  // the last integer, RVAL of the last real.
+  RS.IDIGIT = last_digit;
+  RS.accu_wide = run > kMaxInt;
+  RS.accu_real = static_cast<double>(run);
+  if (last_integer != kNone) {
+    const auto value = static_cast<std::int32_t>(values[last_integer]);
+    RS.IVAL = value;
+    // The low 32 bits of the magnitude: -2147483648 has the same bits either way.
+    RS.IACCU =
+        value >= 0 ? value : static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(value));
+  }
+  if (last_real != kNone) RS.RVAL = values[last_real];
+  return n;
 }
 
 // The one-pass recogniser needs the line as the fetch leaves it and separators that cannot be
@@ -314,27 +413,18 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
   std::size_t n = 0;
   for (;;) {
     if (fast) {
-      // The numbers in a row, with the cursor in a local: a store to RS between the line's
-      // characters would make every character be read again.
-      const char* line = RS.LINE.data();
-      const std::int32_t end = RS.LENLIN;
       std::int32_t p = RS.IPOS;
-      while (n < capacity) {
-        double number = 0.0;
-        const ItemKind kind = fast_number(line, p, number);
-        if (kind == 0) break;
-        kinds[n] = kind;
-        values[n] = number;
-        if (slot == kItemText) {
-          std::memcpy(&texts[n * kItemText], "        ", kItemText);
-        } else {
-          std::memset(texts.data() + n * slot, ' ', slot);
-        }
-        ++n;
-        if (p > end) break;  // the separator's blanks are behind us already
+      // Room for every item the rest of the line can hold: at most one per two columns.
+      const auto rest = static_cast<std::size_t>(RS.LENLIN - p + 2) / 2;
+      if (RS.LENLIN < kLastLoad && capacity - n >= rest) {
+        n = fast_numbers<true>(RS.LINE.data(), p, n, capacity, kinds.data(), values.data(),
+                               texts.data(), slot);
+      } else {
+        n = fast_numbers<false>(RS.LINE.data(), p, n, capacity, kinds.data(), values.data(),
+                                texts.data(), slot);
       }
       RS.IPOS = p;
-      if (p > end) break;
+      if (p > RS.LENLIN) break;
     }
     if (n == capacity) break;
     std::span<char> text = texts.subspan(std::min(n * slot, texts.size()), slot > 0 ? slot : 0);
