@@ -198,8 +198,7 @@ int open_output(std::string_view name, int input_fd) {
   return 0;
 }
 
-int run_command(const Command& command) {
-  int input_fd = -1;
+int extract_command(const Command& command, int& input_fd) {
   if (const int stop = open_input(command.operands[0], input_fd)) return stop;
   if (const int stop = open_output(command.operands[1], input_fd)) return stop;
 
@@ -218,6 +217,16 @@ int run_command(const Command& command) {
     if (const int stop = write_summary(kConsoleErr, kStderrName, data_count)) return stop;
   }
   return close_units();
+}
+
+// The input descriptor is the run's own and is closed however the run ends, so that a caller
+// running the program again and again in one process (a test, a fuzzer) keeps its descriptors.
+int run_command(const Command& command) {
+  int input_fd = -1;
+  const int status = extract_command(command, input_fd);
+  (void)kud::io::close_unit(kInputUnit);
+  if (input_fd >= 0 && command.operands[0] != "-"sv) ::close(input_fd);
+  return status;
 }
 
 }  // namespace
