@@ -123,9 +123,7 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
     if (count < 0) return 0;
     if (count == 0) continue;
     count = std::min(count, kMaxItems);
-    const auto kinds =
-        std::span<const std::int32_t>(g_kinds).first(static_cast<std::size_t>(count));
-    if (std::find(kinds.begin(), kinds.end(), kud::kText) != kinds.end()) {
+    if (!kud::last_line_numeric()) {
       if (!how.suppress && data_count == 0) {
         if (const int stop = copy_text_line()) return stop;
       }

@@ -32,6 +32,7 @@ void keep_text(std::span<const char> field, std::span<char> slot) {
 }
 
 bool g_fast_numbers = true;
+bool g_last_line_numeric = false;
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -315,6 +316,8 @@ bool fast_numbers_fit() {
 
 void use_fast_numbers(bool on) { g_fast_numbers = on; }
 
+bool last_line_numeric() { return g_last_line_numeric; }
+
 bool ISWORD() {
   if (RS.IPOS > RS.LENLIN) return false;
   SKIPBL();
@@ -387,6 +390,7 @@ void FRETXT(std::span<char> field) {
 void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double> values,
            std::span<char> texts, std::int32_t width, std::int32_t unit, std::int32_t message_unit,
            std::int32_t& ierr) {
+  g_last_line_numeric = false;
   if (unit <= 0) return;
   RDLINE();
   if (RDSTAT() != 0) {
@@ -411,6 +415,7 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
   std::array<char, kItemField> field;
   const bool fast = fast_numbers_fit();
   std::size_t n = 0;
+  bool numeric = true;  // no text item yet
   for (;;) {
     if (fast) {
       std::int32_t p = RS.IPOS;
@@ -429,6 +434,7 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
     if (n == capacity) break;
     std::span<char> text = texts.subspan(std::min(n * slot, texts.size()), slot > 0 ? slot : 0);
     if (ISWORD()) {
+      numeric = false;
       kinds[n] = kText;
       values[n] = 0.0;
       WRDTXT(field);
@@ -442,6 +448,7 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
       values[n] = RVALUE();
       std::fill(text.begin(), text.end(), ' ');
     } else if (ISFREE()) {
+      numeric = false;
       kinds[n] = kText;
       values[n] = 0.0;
       FRETXT(field);
@@ -453,6 +460,7 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
     if (ENDLIN()) break;
   }
   count = static_cast<std::int32_t>(n);
+  g_last_line_numeric = numeric && n > 0;
 }
 
 }  // namespace kud

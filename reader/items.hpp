@@ -24,6 +24,10 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
            std::span<char> texts, std::int32_t width, std::int32_t unit, std::int32_t message_unit,
            std::int32_t& ierr);
 
+// Whether the last RDMIX call split its line into one item or more, all of them integers or
+// reals: the caller need not look through the kinds for a text.
+[[nodiscard]] bool last_line_numeric();
+
 // Switches RDMIX's one-pass recogniser of plain numbers on or off (on by default). Both ways
 // give the same items and leave the same state; tests compare them.
 void use_fast_numbers(bool on);

@@ -24,7 +24,17 @@ struct Outcome {
   std::uint64_t rval_bits, accu_real_bits;
   bool accu_wide;
   char chcur;
+  bool numeric;  // what last_line_numeric() told after the split
 };
+
+// Whether out holds one item or more and no text: what last_line_numeric() must tell.
+inline bool only_numbers(const Outcome& out) {
+  if (out.count <= 0) return false;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(out.count); ++i) {
+    if (out.kinds[i] == kud::kText) return false;
+  }
+  return true;
+}
 
 // Splits line (no line feed inside) from the memory text with the program's settings.
 inline void split(std::string_view line, bool fast, Outcome& out) {
@@ -37,6 +47,7 @@ inline void split(std::string_view line, bool fast, Outcome& out) {
   kud::use_fast_numbers(fast);
   std::array<double, 1024> values{};
   kud::RDMIX(out.count, out.kinds, values, out.texts, 8, 88, -1, out.ierr);
+  out.numeric = kud::last_line_numeric();
   kud::use_fast_numbers(true);
   for (std::size_t i = 0; i < values.size(); ++i)
     out.value_bits[i] = std::bit_cast<std::uint64_t>(values[i]);
@@ -61,6 +72,7 @@ inline std::string_view compare(std::string_view line) {
   if (line.size() > static_cast<std::size_t>(kud::kMaxLine)) line = line.substr(0, kud::kMaxLine);
   split(line, true, fast);
   split(line, false, slow);
+  if (fast.numeric != only_numbers(fast) || slow.numeric != only_numbers(slow)) return "numeric";
   if (fast.count != slow.count) return "count";
   if (fast.ierr != slow.ierr) return "ierr";
   const auto n = static_cast<std::size_t>(fast.count < 0 ? 0 : fast.count);
