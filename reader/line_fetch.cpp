@@ -139,42 +139,47 @@ constexpr auto kKeepMap = make_map(false);
 static_assert(kFoldMap['a'] == 'A' && kFoldMap['\t'] == ' ' && kKeepMap['a'] == 'a' &&
               kFoldMap[0xE4] == static_cast<char>(0xE4));
 
-constexpr std::uint64_t kOnes = 0x0101010101010101;
-constexpr std::uint64_t kHigh = 0x8080808080808080;
-constexpr std::uint64_t kLow7 = kOnes * 0x7F;
-
-// 0x80 in each byte of w that is zero, nothing elsewhere (exact per byte: no borrows).
-constexpr std::uint64_t zero_bytes(std::uint64_t w) { return ~(((w & kLow7) + kLow7) | w) & kHigh; }
-
-// Eight bytes of the record as the working line holds them: TABs become blanks and, with fold,
-// a..z become A..Z. Branch-free; every other byte value passes unchanged.
-constexpr std::uint64_t map_block(std::uint64_t w, bool fold) {
-  const std::uint64_t tabs = zero_bytes(w ^ (kOnes * kTabChar));
-  w ^= (tabs >> 7) * (kTabChar ^ ' ');  // 0x09 ^ 0x29 = 0x20
-  if (fold) {
-    // Bytes between 0x60 and 0x7B exclusive, for bytes below 0x80; high bytes never match.
-    const std::uint64_t low7 = w & kLow7;
-    const std::uint64_t lower =
-        ((kOnes * (127 + 0x7B)) - low7) & ~w & (low7 + kOnes * (127 - 0x60)) & kHigh;
-    w -= lower >> 2;  // 0x80 >> 2 = 0x20 = 'a' - 'A'
+// Maps columns [0, count) of raw into line, count a multiple of kChunk: TABs become blanks and,
+// with kFold, a..z become A..Z (every other byte value passes unchanged). Tells whether any of
+// them is the comment character. Byte by byte in fixed-size chunks with lane-wise flags and no
+// branches, which the compiler turns into vector adds, compares and masks.
+constexpr std::size_t kChunk = 16;
+template <bool kFold>
+constexpr bool map_chunks(const unsigned char* raw, char* line, std::size_t count,
+                          unsigned char comment) {
+  std::array<unsigned char, kChunk> seen{};
+  for (std::size_t i = 0; i < count; i += kChunk) {
+    for (std::size_t j = 0; j < kChunk; ++j) {
+      const unsigned char c = raw[i + j];
+      const unsigned char tab = c == kTabChar ? 0xFF : 0;
+      // c - 'a' below 26, as a signed compare: the shift by 0x80 - 'a' wraps a..z to -128..-103.
+      const auto shifted = static_cast<signed char>(static_cast<unsigned char>(c + (0x80 - 'a')));
+      const unsigned char lower = kFold && shifted < -128 + 26 ? 0xFF : 0;
+      const auto m = static_cast<unsigned char>((c ^ (tab & (kTabChar ^ ' '))) - (lower & 0x20));
+      line[i + j] = static_cast<char>(m);
+      seen[j] = static_cast<unsigned char>(seen[j] | (c == comment ? 0xFF : 0));
+    }
   }
-  return w;
+  unsigned char any = 0;
+  for (const unsigned char lane : seen) any = static_cast<unsigned char>(any | lane);
+  return any != 0;
 }
-constexpr bool maps_like_table(bool fold) {
-  const auto& map = fold ? kFoldMap : kKeepMap;
-  for (std::uint64_t c = 0; c < 256; ++c) {
-    // Each byte alone, and next to a TAB and a zero byte, whose borrows must not leak.
-    const std::uint64_t expect = static_cast<unsigned char>(map[c]);
-    if (map_block(c, fold) != expect) return false;
-    const std::uint64_t w = c << 8 | 0x09 | (c << 24) | std::uint64_t{0x0009} << 32;
-    const std::uint64_t mapped = map_block(w, fold);
-    if (((mapped >> 8) & 0xFF) != expect || ((mapped >> 24) & 0xFF) != expect ||
-        (mapped & 0xFF) != ' ' || ((mapped >> 32) & 0xFFFF) != 0x0020)
-      return false;
+
+// Every byte value maps as the tables say, and only the comment character is seen.
+template <bool kFold>
+constexpr bool maps_like_table() {
+  const auto& map = kFold ? kFoldMap : kKeepMap;
+  std::array<unsigned char, 256> raw{};
+  std::array<char, 256> line{};
+  for (std::size_t c = 0; c < raw.size(); ++c) raw[c] = static_cast<unsigned char>(c);
+  if (!map_chunks<kFold>(raw.data(), line.data(), raw.size(), '!')) return false;
+  if (map_chunks<kFold>(raw.data(), line.data(), '!' / kChunk * kChunk, '!')) return false;
+  for (std::size_t c = 0; c < raw.size(); ++c) {
+    if (line[c] != map[c]) return false;
   }
   return true;
 }
-static_assert(maps_like_table(true) && maps_like_table(false));
+static_assert(maps_like_table<true>() && maps_like_table<false>());
 
 // Builds LINE from LINRAW when the blank is the space and the comment character is no letter,
 // TAB or blank: the text up to the comment character, TABs as blanks, folded when IUPCAS is 1,
@@ -182,24 +187,25 @@ static_assert(maps_like_table(true) && maps_like_table(false));
 // a record that holds nothing but blanks before its comment.
 bool build_line(std::int32_t kept) {
   const bool fold = RS.IUPCAS == 1;
+  const auto comment = static_cast<unsigned char>(RS.CHCMT);
   const char* raw = &RS.LINRAW[1];
+  const auto* raw_bytes = reinterpret_cast<const unsigned char*>(raw);
   char* line = &RS.LINE[1];
   auto length = at(kept);
-  if (const void* comment = std::memchr(raw, RS.CHCMT, length))
-    length = static_cast<std::size_t>(static_cast<const char*>(comment) - raw);
-  // Whole blocks may run past length (into the blank padding, the sentinel or old text) as long
-  // as they stay inside both arrays: LINE is read no further than the sentinel set below.
+  // Whole chunks may run past length (into the blank padding, the sentinel or old text) as long
+  // as they stay inside both arrays: LINE is read no further than the sentinel set below. The
+  // comment character is searched for in the same pass; only a chunk that holds it, within
+  // length or past it, costs an exact search.
   constexpr std::size_t kRoom = kMaxLine + 1;  // columns 1..kMaxLine + 1 of each array
-  const std::size_t blocks = std::min(length + 7, kRoom) / 8 * 8;
-  std::size_t i = 0;
-  for (; i < blocks; i += 8) {
-    std::uint64_t block;
-    std::memcpy(&block, raw + i, 8);
-    block = map_block(block, fold);
-    std::memcpy(line + i, &block, 8);
-  }
+  const std::size_t whole = std::min(length + kChunk - 1, kRoom) / kChunk * kChunk;
+  const bool seen = fold ? map_chunks<true>(raw_bytes, line, whole, comment)
+                         : map_chunks<false>(raw_bytes, line, whole, comment);
   const auto& map = fold ? kFoldMap : kKeepMap;
-  for (; i < length; ++i) line[i] = map[static_cast<unsigned char>(raw[i])];
+  for (std::size_t i = whole; i < length; ++i) line[i] = map[static_cast<unsigned char>(raw[i])];
+  if (seen || whole < length) {
+    if (const void* found = std::memchr(raw, RS.CHCMT, length))
+      length = static_cast<std::size_t>(static_cast<const char*>(found) - raw);
+  }
   while (length > 0 && line[length - 1] == ' ') --length;
   if (length == 0) return false;
   std::size_t first = 0;
