@@ -51,15 +51,17 @@ std::uint64_t load8(const char* p) {
   return w;
 }
 
-// How many of the eight bytes of w, from the first in memory on, are digits 0..9 (exact per
-// byte: no carries cross bytes).
+constexpr std::uint64_t kZeros = kOnes * '0';
+
+// 0x80 in each byte of t = w ^ kZeros whose byte in w is no digit 0..9: a digit is exactly a
+// byte of t below 10, and t holds its value. Exact per byte: the sum stays below 0x100.
+constexpr std::uint64_t non_digits(std::uint64_t t) {
+  return (((t & kLow7) + kOnes * (0x80 - 10)) | t) & kHigh;
+}
+
+// How many of the eight bytes of w, from the first in memory on, are digits 0..9.
 constexpr std::int32_t leading_digits(std::uint64_t w) {
-  const std::uint64_t low7 = w & kLow7;
-  const std::uint64_t at_least_0 = low7 + kOnes * (0x80 - '0');
-  const std::uint64_t above_9 = low7 + kOnes * (0x80 - '9' - 1);
-  const std::uint64_t digit = at_least_0 & ~above_9 & ~w & kHigh;
-  const std::uint64_t other = ~digit & kHigh;
-  return other == 0 ? 8 : std::countr_zero(other) / 8;
+  return std::countr_zero(non_digits(w ^ kZeros)) / 8;  // 64 / 8 for no non-digit
 }
 static_assert(leading_digits(0x3837363534333231) == 8 && leading_digits(0x2037363534333231) == 7 &&
               leading_digits(0x3132333435363720) == 0 && leading_digits(0x30303030302E3039) == 2 &&
@@ -126,7 +128,7 @@ constexpr std::uint32_t three_digit_index(std::uint64_t v) {
 }
 static_assert(three_digit_index(0x090807) == 789 && three_digit_index(0x000005) == 500);
 
-// The fraction after a decimal point, from column p on (the first character a digit), in the
+// The fraction after a decimal point, from column p on (no digit at all gives 0.0), in the
 // reader's order: scale, product, sum, digit after digit. The first three digits come from
 // kPrefixSums in one lookup. p moves past the digits.
 template <bool kInside>
@@ -141,13 +143,13 @@ double fraction_sum(const char* line, std::int32_t& p) {
     }
     return sum;
   }
-  const std::uint64_t w = load8(line + at(p));
-  const std::int32_t n = leading_digits(w);
-  // The digit values of the first min(n, 3) bytes; the bytes after the digits become zero (the
-  // subtraction borrows only upwards, from non-digits into the bytes masked off).
-  const std::uint64_t keep = n >= 3 ? 0xFFFFFF : (std::uint64_t{1} << (8 * n)) - 1;
-  const std::uint64_t values = w - kOnes * '0';
-  double sum = kPrefixSums[three_digit_index(values & keep)];
+  const std::uint64_t values = load8(line + at(p)) ^ kZeros;
+  const std::uint64_t others = non_digits(values);
+  const std::int32_t n = std::countr_zero(others) / 8;
+  // The digit values of the first min(n, 3) bytes: the bytes from the first non-digit on are
+  // masked off (all bytes are kept when all are digits).
+  const std::uint64_t before = ((others & (0 - others)) >> 7) - 1;
+  double sum = kPrefixSums[three_digit_index(values & before & 0xFFFFFF)];
   if (n <= 3) {
     p += n;
     return sum;
@@ -216,22 +218,23 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
   std::size_t last_integer = kNone;
   std::size_t last_real = kNone;
   std::int32_t p = position;
-  std::uint64_t run = 0;  // the integer digits of the last item
-  std::int32_t last_digit = 0;
+  std::uint64_t run = 0;     // the integer digits of the last item
+  std::int32_t run_end = 0;  // the column after the integer digits of the last item
   while (kInside || n < capacity) {
     std::int32_t q = p;
     const bool negative = line[q] == '-';
     if (negative || line[q] == '+') ++q;
     std::uint64_t digits = 0;
     if (!is_digit(line[q]) || !digit_run<kInside>(line, q, digits)) break;
-    const std::int32_t digit = line[q - 1] - '0';
+    const std::int32_t digits_end = q;
     double x = 0.0;
     bool real = false;
     if (line[q] == '.') {
       real = true;
       x = static_cast<double>(digits);
       ++q;
-      if (is_digit(line[q])) x = x + fraction_sum<kInside>(line, q);
+      // No digit after the point adds +0.0, which leaves x unchanged.
+      x = x + fraction_sum<kInside>(line, q);
     }
     if (line[q] == 'E') {
       if (!real) x = static_cast<double>(digits);
@@ -280,14 +283,14 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
     ++n;
     p = q;
     run = digits;
-    last_digit = digit;
+    run_end = digits_end;
     if (p > end) break;  // the separator's blanks are behind us already
   }
   position = p;
   if (last_integer == kNone && last_real == kNone) return n;
   // The state the last items leave: the digit-run fields of the very last, IVAL and IACCU of
   // the last integer, RVAL of the last real.
-  RS.IDIGIT = last_digit;
+  RS.IDIGIT = line[run_end - 1] - '0';
   RS.accu_wide = run > kMaxInt;
   RS.accu_real = static_cast<double>(run);
   if (last_integer != kNone) {
