@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fileio/units.hpp"
+#include "reader/report.hpp"
 
 namespace kud {
 namespace {
@@ -26,16 +27,10 @@ struct Characteristics {
   std::int32_t record_length = 0;
 };
 
-// value right-aligned in width characters, or width asterisks when it does not fit.
+// value right-aligned in width (at most 11) characters, or width asterisks.
 void append_int(std::string& out, std::int32_t value, std::int32_t width) {
-  const std::string digits = std::to_string(value);
-  const auto w = static_cast<std::size_t>(width);
-  if (digits.size() > w) {
-    out.append(w, '*');
-    return;
-  }
-  out.append(w - digits.size(), ' ');
-  out += digits;
+  char field[11];
+  out += int_field(value, width, field);
 }
 
 // text blank-padded (or cut) to width characters.
