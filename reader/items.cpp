@@ -227,17 +227,19 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
     std::uint64_t digits = 0;
     if (!is_digit(line[q]) || !digit_run<kInside>(line, q, digits)) break;
     const std::int32_t digits_end = q;
+    // At most 15 digits: the run converts exactly as a signed value, a cheaper conversion.
+    const double whole = static_cast<double>(static_cast<std::int64_t>(digits));
     double x = 0.0;
     bool real = false;
     if (line[q] == '.') {
       real = true;
-      x = static_cast<double>(digits);
+      x = whole;
       ++q;
       // No digit after the point adds +0.0, which leaves x unchanged.
       x = x + fraction_sum<kInside>(line, q);
     }
     if (line[q] == 'E') {
-      if (!real) x = static_cast<double>(digits);
+      if (!real) x = whole;
       real = true;
       ++q;
       const bool minus = line[q] == '-';
@@ -407,7 +409,12 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
     count = -1;
     return;
   }
-  if (ENDLIN()) {
+  // The fetch leaves the cursor on the line's first non-blank, where ENDLIN would neither move
+  // it nor find the end: only another cursor needs the call.
+  const std::int32_t first = RS.IPOS;
+  const bool on_item =
+      first >= 1 && first <= RS.LENLIN && first <= kMaxLine && RS.LINE[at(first)] != RS.CHBLNK;
+  if (!on_item && ENDLIN()) {
     count = 0;
     return;
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "fileio/units.hpp"
 #include "reader/reader_state.hpp"
@@ -160,9 +161,18 @@ constexpr bool map_chunks(const unsigned char* raw, char* line, std::size_t coun
       seen[j] = static_cast<unsigned char>(seen[j] | (c == comment ? 0xFF : 0));
     }
   }
-  unsigned char any = 0;
-  for (const unsigned char lane : seen) any = static_cast<unsigned char>(any | lane);
-  return any != 0;
+  // Any lane set. At run time the sixteen lanes are read as two words, not one by one.
+  if (std::is_constant_evaluated()) {
+    unsigned char any = 0;
+    for (const unsigned char lane : seen) any = static_cast<unsigned char>(any | lane);
+    return any != 0;
+  }
+  static_assert(kChunk == 16);
+  std::uint64_t low;
+  std::uint64_t high;
+  std::memcpy(&low, seen.data(), 8);
+  std::memcpy(&high, seen.data() + 8, 8);
+  return (low | high) != 0;
 }
 
 // Every byte value maps as the tables say, and only the comment character is seen.
