@@ -27,24 +27,8 @@ constexpr std::size_t kHeader = 12;  // bytes of codes before the name
 constexpr std::int32_t kFirstReportUnit = 7;
 
 // The private folder, removed at exit: "files" receives the names, "report" the messages.
-struct PrivateFolder {
-  PrivateFolder() {
-    std::string templ = (fs::temp_directory_path() / "zelp-fiiopn-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) fuzz::violated();
-    path = templ;
-  }
-  ~PrivateFolder() {
-    kud::io::reset_units();
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
-  fs::path path;
-};
-
 const fs::path& base() {
-  static const PrivateFolder folder;
+  static const fuzz::PrivateFolder folder("zelp-fiiopn");
   return folder.path;
 }
 

@@ -7,7 +7,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <span>
+#include <string>
+#include <system_error>
 
 #include "fileio/units.hpp"
 
@@ -31,7 +34,8 @@ class InputFile {
   int fd_;
 };
 
-inline int InputFile::make(std::int32_t unit, std::span<const std::uint8_t> data) {
+// data in an anonymous in-memory file, positioned at its start; -1 when the system refuses.
+inline int memory_file(std::span<const std::uint8_t> data) {
   const int fd = ::memfd_create("fuzz-input", 0);
   if (fd < 0) return -1;
   std::size_t done = 0;
@@ -44,6 +48,30 @@ inline int InputFile::make(std::int32_t unit, std::span<const std::uint8_t> data
     done += static_cast<std::size_t>(n);
   }
   ::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+// A folder of the target's own under the temporary folder, removed (with its units) at exit.
+class PrivateFolder {
+ public:
+  explicit PrivateFolder(const char* name) {
+    std::string templ = (std::filesystem::temp_directory_path() / name).string() + "-XXXXXX";
+    if (::mkdtemp(templ.data()) == nullptr) std::abort();
+    path = templ;
+  }
+  ~PrivateFolder() {
+    kud::io::reset_units();
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  std::filesystem::path path;
+};
+
+inline int InputFile::make(std::int32_t unit, std::span<const std::uint8_t> data) {
+  const int fd = memory_file(data);
+  if (fd < 0) return -1;
   if (kud::io::attach_unit(unit, fd, "fuzz-input", false) != 0) {
     ::close(fd);
     return -1;

@@ -25,23 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct PrivateFolder {
-  PrivateFolder() {
-    std::string templ = (fs::temp_directory_path() / "zelp-program-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) fuzz::violated();
-    path = templ;
-  }
-  ~PrivateFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
-  fs::path path;
-};
-
 const fs::path& base() {
-  static const PrivateFolder folder;
+  static const fuzz::PrivateFolder folder("zelp-program");
   return folder.path;
 }
 
@@ -103,29 +88,13 @@ std::size_t open_descriptors() {
   return n;
 }
 
-// The input bytes as an anonymous in-memory file, named through /proc.
-int memory_file(std::span<const std::uint8_t> data) {
-  const int fd = ::memfd_create("program-input", 0);
-  if (fd < 0) return -1;
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n <= 0) {
-      ::close(fd);
-      return -1;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return fd;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   const bool suppress = (data[0] & 1) != 0;
   const bool comma = (data[0] & 2) != 0;
-  const int fd = memory_file(std::span(data + 1, size - 1));
+  const int fd = fuzz::memory_file(std::span(data + 1, size - 1));
   if (fd < 0) return 0;
   const std::string input = "/proc/self/fd/" + std::to_string(fd);
   const std::string output = (base() / "out.txt").string();
