@@ -105,32 +105,30 @@ constexpr auto kTerms = [] {
 }();
 static_assert(kTerms[1][3] == 3 * 0.1 && kTerms[2][7] == 7 * detail::kFractionScales[2]);
 
-// The sum of the first three fraction digits d1 d2 d3, by index 100 * d1 + 10 * d2 + d3, as the
-// reader's loop leaves it after them. A shorter fraction has the same sum as itself padded with
-// zeros: a zero digit adds +0.0, which leaves a sum of non-negative terms unchanged.
-constexpr auto kPrefixSums = [] {
-  std::array<double, 1000> table{};
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    double sum = 0.0;
-    sum = kTerms[1][i / 100] + sum;
-    sum = kTerms[2][i / 10 % 10] + sum;
-    sum = kTerms[3][i % 10] + sum;
-    table[i] = sum;
+// The sum of the first two fraction digits d1 d2, indexed by their digit values as two bytes,
+// d1 + 256 * d2, as the reader's loop leaves it after them. A shorter fraction has the same sum
+// as itself padded with zeros: a zero digit adds +0.0, which leaves a sum of non-negative terms
+// unchanged.
+constexpr auto kPairSums = [] {
+  std::array<double, 9 + 256 * 9 + 1> table{};
+  for (std::size_t d1 = 0; d1 < 10; ++d1) {
+    for (std::size_t d2 = 0; d2 < 10; ++d2) {
+      double sum = 0.0;
+      sum = kTerms[1][d1] + sum;
+      sum = kTerms[2][d2] + sum;
+      table[d1 + 256 * d2] = sum;
+    }
   }
   return table;
 }();
-static_assert(kPrefixSums[500] == 0.5 && kPrefixSums[120] == kTerms[2][2] + kTerms[1][1]);
+static_assert(kPairSums[5] == 0.5 && kPairSums[1 + 256 * 2] == kTerms[2][2] + kTerms[1][1]);
 
-// 100 * d0 + 10 * d1 + d2 of the digit values in the three low bytes of v (d0 the lowest).
-constexpr std::uint32_t three_digit_index(std::uint64_t v) {
-  const std::uint64_t pair = ((v * (10 * 256 + 1)) >> 8) & 0xFF;  // 10 * d0 + d1
-  return static_cast<std::uint32_t>(pair * 10 + ((v >> 16) & 0xFF));
-}
-static_assert(three_digit_index(0x090807) == 789 && three_digit_index(0x000005) == 500);
+// The digit bytes a fraction of n = 0, 1 or 2 digits keeps of an eight-byte load.
+constexpr std::array<std::uint64_t, 3> kShortFraction = {0, 0xFF, 0xFFFF};
 
 // The fraction after a decimal point, from column p on (no digit at all gives 0.0), in the
-// reader's order: scale, product, sum, digit after digit. The first three digits come from
-// kPrefixSums in one lookup. p moves past the digits.
+// reader's order: scale, product, sum, digit after digit. The first two digits come from
+// kPairSums in one lookup. p moves past the digits.
 template <bool kInside>
 double fraction_sum(const char* line, std::int32_t& p) {
   if (!kInside && p > kLastLoad) {
@@ -144,19 +142,13 @@ double fraction_sum(const char* line, std::int32_t& p) {
     return sum;
   }
   const std::uint64_t values = load8(line + at(p)) ^ kZeros;
-  const std::uint64_t others = non_digits(values);
-  const std::int32_t n = std::countr_zero(others) / 8;
-  // The digit values of the first min(n, 3) bytes: the bytes from the first non-digit on are
-  // masked off (all bytes are kept when all are digits).
-  const std::uint64_t before = ((others & (0 - others)) >> 7) - 1;
-  double sum = kPrefixSums[three_digit_index(values & before & 0xFFFFFF)];
-  if (n <= 3) {
-    p += n;
-    return sum;
-  }
+  const std::int32_t n = std::countr_zero(non_digits(values)) / 8;  // 8 for all digits
+  p += n;
+  if (n < 3) return kPairSums[values & kShortFraction[at(n)]];
+  double sum = kPairSums[values & 0xFFFF];
+  sum = kTerms[3][(values >> 16) & 0xFF] + sum;
   std::int32_t k = 4;
   for (; k <= n; ++k) sum = kTerms[at(k)][(values >> (8 * (k - 1))) & 0xFF] + sum;
-  p += n;
   if (n == 8) {
     for (; is_digit(line[p]); ++k, ++p) {
       const double term = k <= kTermDigits ? kTerms[at(k)][at(line[p] - '0')]
@@ -192,6 +184,28 @@ bool digit_run(const char* line, std::int32_t& p, std::uint64_t& run) {
   return true;
 }
 
+// The state the fast items of one line leave, set once after them: the digit-run fields of the
+// very last item (which starts at column last), IVAL and IACCU of the last integer, RVAL of the
+// last real (slot kNone for none), as ISINT and ISREAL would have left them.
+constexpr std::size_t kNone = ~std::size_t{0};
+void settle_fast_state(const char* line, std::int32_t last, std::size_t last_integer,
+                       std::size_t last_real, const double* values) {
+  std::int32_t q = last + (line[last] == '-' || line[last] == '+' ? 1 : 0);
+  std::uint64_t run = 0;
+  for (; is_digit(line[q]); ++q) run = run * 10 + static_cast<std::uint64_t>(line[q] - '0');
+  RS.IDIGIT = line[q - 1] - '0';
+  RS.accu_wide = run > 2147483647;
+  RS.accu_real = static_cast<double>(run);
+  if (last_integer != kNone) {
+    const auto value = static_cast<std::int32_t>(values[last_integer]);
+    RS.IVAL = value;
+    // The low 32 bits of the magnitude: -2147483648 has the same bits either way.
+    RS.IACCU =
+        value >= 0 ? value : static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(value));
+  }
+  if (last_real != kNone) RS.RVAL = values[last_real];
+}
+
 // The plain numbers that make up most data lines, recognised in one pass each: an optional
 // sign, up to 15 digits, an optional fraction and an optional exponent of one to four digits,
 // then an item end. Items go to kinds, values and texts from slot n on while they take this
@@ -213,33 +227,28 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
                          std::size_t slot) {
   const std::int32_t end = RS.LENLIN;
   const char delimiter = RS.CHDELM;
-  constexpr std::size_t kNone = ~std::size_t{0};
   constexpr std::uint64_t kMaxInt = 2147483647;
   std::size_t last_integer = kNone;
   std::size_t last_real = kNone;
   std::int32_t p = position;
-  std::uint64_t run = 0;     // the integer digits of the last item
-  std::int32_t run_end = 0;  // the column after the integer digits of the last item
+  std::int32_t last = 0;  // the column where the last item taken starts
+  // Past the line's end p stands on the sentinel, which no item starts with.
   while (kInside || n < capacity) {
     std::int32_t q = p;
     const bool negative = line[q] == '-';
     if (negative || line[q] == '+') ++q;
     std::uint64_t digits = 0;
     if (!is_digit(line[q]) || !digit_run<kInside>(line, q, digits)) break;
-    const std::int32_t digits_end = q;
     // At most 15 digits: the run converts exactly as a signed value, a cheaper conversion.
-    const double whole = static_cast<double>(static_cast<std::int64_t>(digits));
-    double x = 0.0;
+    double x = static_cast<double>(static_cast<std::int64_t>(digits));
     bool real = false;
     if (line[q] == '.') {
       real = true;
-      x = whole;
       ++q;
       // No digit after the point adds +0.0, which leaves x unchanged.
       x = x + fraction_sum<kInside>(line, q);
     }
     if (line[q] == 'E') {
-      if (!real) x = whole;
       real = true;
       ++q;
       const bool minus = line[q] == '-';
@@ -272,9 +281,9 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
       last_real = n;
     } else {
       if (digits > kMaxInt && !(negative && digits == kMaxInt + 1)) break;  // a real after all
-      const auto magnitude = static_cast<std::int64_t>(digits);
       kinds[n] = kInteger;
-      values[n] = static_cast<double>(negative ? -magnitude : magnitude);
+      // -0 is the integer 0, a positive zero.
+      values[n] = negative ? 0.0 - x : x;
       last_integer = n;
     }
     if (slot == kItemText) {
@@ -283,26 +292,12 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
       std::fill_n(texts + n * slot, slot, ' ');  // no call with a null pointer for no slots
     }
     ++n;
+    last = p;
     p = q;
-    run = digits;
-    run_end = digits_end;
-    if (p > end) break;  // the separator's blanks are behind us already
   }
   position = p;
-  if (last_integer == kNone && last_real == kNone) return n;
-  // The state the last items leave: the digit-run fields of the very last, IVAL and IACCU of
-  // the last integer, RVAL of the last real.
-  RS.IDIGIT = line[run_end - 1] - '0';
-  RS.accu_wide = run > kMaxInt;
-  RS.accu_real = static_cast<double>(run);
-  if (last_integer != kNone) {
-    const auto value = static_cast<std::int32_t>(values[last_integer]);
-    RS.IVAL = value;
-    // The low 32 bits of the magnitude: -2147483648 has the same bits either way.
-    RS.IACCU =
-        value >= 0 ? value : static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(value));
-  }
-  if (last_real != kNone) RS.RVAL = values[last_real];
+  if (last_integer != kNone || last_real != kNone)
+    settle_fast_state(line, last, last_integer, last_real, values);
   return n;
 }
 
