@@ -317,28 +317,31 @@ void keep(std::span<char> out, std::size_t& used, bool& cut, std::string_view pi
   used += n;
 }
 
+// Takes the next record when it ends inside the read block, as most do: one search, one copy,
+// and the step-back copy is left where it lies. False when the block holds no whole record.
+[[gnu::always_inline]] inline bool take_from_block(Unit& u, std::span<char> out, std::int32_t& kept) {
+  if (u.rpos >= u.rlen) return false;
+  const char* from = u.rbuf.get() + u.rpos;
+  const void* lf = std::memchr(from, '\n', u.rlen - u.rpos);
+  if (lf == nullptr) return false;
+  std::size_t size = static_cast<std::size_t>(static_cast<const char*>(lf) - from);
+  const std::size_t next = u.rpos + size + 1;
+  if (size > 0 && from[size - 1] == '\r') --size;  // the CR belongs to the terminator
+  const std::size_t n = std::min(size, out.size());
+  if (n > 0) std::memcpy(out.data(), from, n);
+  u.last_start = u.rbase + static_cast<off_t>(u.rpos);
+  u.last_offset = u.rpos;
+  u.last_size = std::min(size, kReread);
+  u.last_in_block = true;
+  u.have_last = true;
+  u.rpos = next;
+  kept = static_cast<std::int32_t>(n);
+  return true;
+}
+
 std::int32_t read_next(Unit& u, std::span<char> out, std::int32_t& kept) {
   if (!ensure(u.rbuf, kBlock) || !ensure(u.last, kReread)) return ENOMEM;
-  // Most records end inside the block: one search, one copy, and the step-back copy is left
-  // where it lies.
-  if (u.rpos < u.rlen) {
-    const char* from = u.rbuf.get() + u.rpos;
-    if (const void* lf = std::memchr(from, '\n', u.rlen - u.rpos)) {
-      std::size_t size = static_cast<std::size_t>(static_cast<const char*>(lf) - from);
-      const std::size_t next = u.rpos + size + 1;
-      if (size > 0 && from[size - 1] == '\r') --size;  // the CR belongs to the terminator
-      const std::size_t n = std::min(size, out.size());
-      if (n > 0) std::memcpy(out.data(), from, n);
-      u.last_start = u.rbase + static_cast<off_t>(u.rpos);
-      u.last_offset = u.rpos;
-      u.last_size = std::min(size, kReread);
-      u.last_in_block = true;
-      u.have_last = true;
-      u.rpos = next;
-      kept = static_cast<std::int32_t>(n);
-      return 0;
-    }
-  }
+  if (take_from_block(u, out, kept)) return 0;
   u.last_in_block = false;
   const std::span<char> saved_to = block(u.last, kReread);
   std::size_t copied = 0;
@@ -511,6 +514,8 @@ std::int32_t read_record_raw(std::int32_t unit, std::span<char> buffer, std::int
   Unit* u = slot(unit);
   if (u == nullptr || !u->connected) return EBADF;
   if (buffer.size() > static_cast<std::size_t>(INT32_MAX)) return EINVAL;
+  // Reading on from a block that holds the whole next record: nothing else to settle.
+  if (u->mode == Mode::kReading && !u->replay && take_from_block(*u, buffer, kept)) return 0;
   if (u->replay) {
     u->replay = false;
     const std::size_t n = std::min(buffer.size(), u->last_size);
