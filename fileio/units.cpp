@@ -319,7 +319,8 @@ void keep(std::span<char> out, std::size_t& used, bool& cut, std::string_view pi
 
 // Takes the next record when it ends inside the read block, as most do: one search, one copy,
 // and the step-back copy is left where it lies. False when the block holds no whole record.
-[[gnu::always_inline]] inline bool take_from_block(Unit& u, std::span<char> out, std::int32_t& kept) {
+[[gnu::always_inline]] inline bool take_from_block(Unit& u, std::span<char> out,
+                                                   std::int32_t& kept) {
   if (u.rpos >= u.rlen) return false;
   const char* from = u.rbuf.get() + u.rpos;
   const void* lf = std::memchr(from, '\n', u.rlen - u.rpos);

@@ -15,6 +15,10 @@ inline constexpr std::int32_t kMemNoLine = 91;
 // reports read errors on LUNMSG.
 void RDLINE();
 
+// Builds the working line 32 columns at a time where the processor can (the default), or 16
+// at a time everywhere. Both give the same line; tests compare them.
+void use_wide_fetch(bool on);
+
 // Takes the next line of the memory text into buffer (buffer[0] is column 1), blank-padded to
 // nchlin characters. flag: 0, or kMemNoLine when there is no further line.
 void RDMEM(std::span<char> buffer, std::int32_t nchlin, std::int32_t& flag);

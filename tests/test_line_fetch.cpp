@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,68 @@ TEST_F(ReaderTest, MemoryTextFeedsTheFetch) {
   EXPECT_EQ(RS.NLINRD, 3);
   kud::RDLINE();
   EXPECT_TRUE(kud::RDEOF());
+}
+
+// What one fetch leaves: the working line up to its sentinel, the cursor and the status.
+struct Fetched {
+  std::int32_t istat = 0;
+  std::int32_t ipos = 0;
+  std::int32_t lenlin = 0;
+  std::string line;
+};
+
+TEST_F(ReaderTest, WideAndNarrowLineBuildingAgree) {
+  // Records of every length around the chunk sizes and up to past the longest line, built from
+  // bytes that the building treats apart: blanks, TABs, letters of both cases, the comment
+  // character, the bytes next to a..z, high bytes. Each file is fetched 32 and 16 columns at a
+  // time, folded and not, with "!" and "#" as the comment character.
+  const std::string_view bytes[] = {" ", " ", "  ", "\t", "a",    "z",    "A", "`", "{",
+                                    "1", ".", "!",  "#",  "\xE1", "\xFF", "x", "Q"};
+  std::mt19937 random(77);
+  std::string file;
+  for (int record = 0; record < 600; ++record) {
+    const std::size_t target =
+        record < 80 ? static_cast<std::size_t>(record) : static_cast<std::size_t>(random() % 2100);
+    std::string text;
+    while (text.size() < target) text += bytes[random() % std::size(bytes)];
+    file += text;
+    file += '\n';
+  }
+  file += "1";  // the last record always holds something
+  for (const bool fold : {true, false}) {
+    for (const char comment : {'!', '#'}) {
+      std::vector<Fetched> runs[2];
+      for (const bool wide : {true, false}) {
+        TearDown();
+        SetUp();
+        use_file(file, false);
+        RS.IUPCAS = fold ? 1 : 0;
+        RS.CHCMT = comment;
+        RS.MXEOF = 1;  // the end of the file returns instead of stopping the program
+        kud::use_wide_fetch(wide);
+        for (;;) {
+          kud::RDLINE();
+          if (kud::RDEOF()) break;
+          Fetched one;
+          one.istat = kud::RDSTAT();
+          one.ipos = RS.IPOS;
+          one.lenlin = RS.LENLIN;
+          one.line = line_text(1, RS.LENLIN + 1);
+          runs[wide ? 0 : 1].push_back(one);
+        }
+      }
+      kud::use_wide_fetch(true);
+      ASSERT_EQ(runs[0].size(), runs[1].size());
+      ASSERT_GT(runs[0].size(), 300u);
+      for (std::size_t i = 0; i < runs[0].size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(runs[0][i].istat, runs[1][i].istat);
+        EXPECT_EQ(runs[0][i].ipos, runs[1][i].ipos);
+        EXPECT_EQ(runs[0][i].lenlin, runs[1][i].lenlin);
+        ASSERT_EQ(runs[0][i].line, runs[1][i].line);
+      }
+    }
+  }
 }
 
 }  // namespace
