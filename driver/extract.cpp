@@ -21,10 +21,9 @@ using namespace std::string_view_literals;
 // Records of up to kLineLength characters are split whole.
 constexpr std::int32_t kLineLength = kud::kMaxLine;
 constexpr std::int32_t kMaxItems = kud::max_items(kLineLength);
-// The driver decides by the kinds alone and never reads the item texts; RDMIX keeps at most
-// eight characters of a text, so eight-character slots lose nothing and spare blanking 72 more
-// per item.
-constexpr std::int32_t kTextSlot = kud::kItemText;
+// The driver decides by the kinds alone and never reads the item texts, so it asks for none:
+// slots of width 0 spare RDMIX every text copy and blanking.
+constexpr std::int32_t kTextSlot = 0;
 static_assert(kMaxItems == 1024);
 
 constexpr auto kName = static_cast<std::size_t>(kNameLength);
@@ -36,7 +35,6 @@ std::array<char, kName> g_text{};  // the copied text record
 std::array<char, kDiagnosticLength> g_diagnostic{};
 std::array<std::int32_t, kMaxItems> g_kinds{};
 std::array<double, kMaxItems> g_values{};
-std::array<char, static_cast<std::size_t>(kMaxItems) * kTextSlot> g_texts{};
 std::array<char, static_cast<std::size_t>(kMaxItems) * kFieldStep> g_record{};
 std::array<char, 64> g_summary{};
 std::array<char, kName> g_output_name{};  // the output as opened, for a late failure report
@@ -113,7 +111,7 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
   kud::RDSET(kLineLength, kud::kSetNchlin);
   for (;;) {
     std::int32_t count = 0;
-    kud::RDMIX(count, g_kinds, g_values, g_texts, kTextSlot, kInputUnit, how.message_unit, ierr);
+    kud::RDMIX(count, g_kinds, g_values, {}, kTextSlot, kInputUnit, how.message_unit, ierr);
     if (ierr != 0) {
       // The fetch leaves minus the error number; anything else still is a failed read.
       const std::int32_t status = kud::RDSTAT();

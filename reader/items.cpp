@@ -228,6 +228,7 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
   const std::int32_t end = RS.LENLIN;
   const char delimiter = RS.CHDELM;
   constexpr std::uint64_t kMaxInt = 2147483647;
+  const std::size_t first = n;
   std::size_t last_integer = kNone;
   std::size_t last_real = kNone;
   std::int32_t p = position;
@@ -286,16 +287,13 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
       values[n] = negative ? 0.0 - x : x;
       last_integer = n;
     }
-    if (slot == kItemText) {
-      std::memcpy(texts + n * kItemText, "        ", kItemText);
-    } else {
-      std::fill_n(texts + n * slot, slot, ' ');  // no call with a null pointer for no slots
-    }
     ++n;
     last = p;
     p = q;
   }
   position = p;
+  // The numbers' text slots are blank; no call with a null pointer for no slots.
+  if (slot > 0 && n > first) std::memset(texts + first * slot, ' ', (n - first) * slot);
   if (last_integer != kNone || last_real != kNone)
     settle_fast_state(line, last, last_integer, last_real, values);
   return n;
