@@ -251,7 +251,9 @@ inline void render_step(double value, char* out, std::uint64_t mark_tab) {
   if (q < 1'000'000) {
     // An integer part below 1000: six blanks, its four columns from a table (sign included),
     // the mark, the three decimals from a table and the TAB, as two eight-byte words.
-    const std::uint64_t a = q / 1000;
+    // q / 1000 by a reciprocal: 4294968 / 2**32 exceeds 1 / 1000 by less than 2**-32, which
+    // moves no quotient below 10**6 past the next integer.
+    const std::uint64_t a = (q * 4294968) >> 32;
     const std::uint64_t integer = kIntegerParts[a + (minus ? 1000 : 0)];
     const std::uint64_t first = 0x0000202020202020 | integer << 48;
     const std::uint64_t second =

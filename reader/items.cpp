@@ -185,17 +185,14 @@ bool digit_run(const char* line, std::int32_t& p, std::uint64_t& run) {
 }
 
 // The state the fast items of one line leave, set once after them: the digit-run fields of the
-// very last item (which starts at column last), IVAL and IACCU of the last integer, RVAL of the
-// last real (slot kNone for none), as ISINT and ISREAL would have left them.
+// very last item, whose integer digits had the value run, IVAL and IACCU of the last integer,
+// RVAL of the last real (slot kNone for none), as ISINT and ISREAL would have left them.
 constexpr std::size_t kNone = ~std::size_t{0};
-void settle_fast_state(const char* line, std::int32_t last, std::size_t last_integer,
-                       std::size_t last_real, const double* values) {
-  std::int32_t q = last + (line[last] == '-' || line[last] == '+' ? 1 : 0);
-  std::uint64_t run = 0;
-  for (; is_digit(line[q]); ++q) run = run * 10 + static_cast<std::uint64_t>(line[q] - '0');
-  RS.IDIGIT = line[q - 1] - '0';
+inline void settle_fast_state(std::uint64_t run, std::size_t last_integer, std::size_t last_real,
+                              const double* values) {
+  RS.IDIGIT = static_cast<std::int32_t>(run % 10);  // the run's last digit
   RS.accu_wide = run > 2147483647;
-  RS.accu_real = static_cast<double>(run);
+  RS.accu_real = static_cast<double>(static_cast<std::int64_t>(run));  // 15 digits at most
   if (last_integer != kNone) {
     const auto value = static_cast<std::int32_t>(values[last_integer]);
     RS.IVAL = value;
@@ -232,7 +229,7 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
   std::size_t last_integer = kNone;
   std::size_t last_real = kNone;
   std::int32_t p = position;
-  std::int32_t last = 0;  // the column where the last item taken starts
+  std::uint64_t run = 0;  // the value of the last item's integer digits
   // Past the line's end p stands on the sentinel, which no item starts with.
   while (kInside || n < capacity) {
     std::int32_t q = p;
@@ -288,14 +285,14 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
       last_integer = n;
     }
     ++n;
-    last = p;
+    run = digits;
     p = q;
   }
   position = p;
   // The numbers' text slots are blank; no call with a null pointer for no slots.
   if (slot > 0 && n > first) std::memset(texts + first * slot, ' ', (n - first) * slot);
   if (last_integer != kNone || last_real != kNone)
-    settle_fast_state(line, last, last_integer, last_real, values);
+    settle_fast_state(run, last_integer, last_real, values);
   return n;
 }
 

@@ -167,10 +167,6 @@ std::int32_t RDGET(std::int32_t code) {
   }
 }
 
-std::int32_t RDSTAT() { return RS.ISTAT; }
-
-bool RDEOF() { return RS.NEOF > 0; }
-
 void RDCOL1(std::string_view text) {
   if (!text.empty()) RS.CHCOL1 = text.front();
 }

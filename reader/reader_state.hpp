@@ -102,10 +102,10 @@ void RDSET(std::int32_t value, std::int32_t code);
 [[nodiscard]] std::int32_t RDGET(std::int32_t code);
 
 // Status of the last fetch (ISTAT).
-[[nodiscard]] std::int32_t RDSTAT();
+[[nodiscard]] inline std::int32_t RDSTAT() { return RS.ISTAT; }
 
 // True once an end of file has been met (NEOF > 0).
-[[nodiscard]] bool RDEOF();
+[[nodiscard]] inline bool RDEOF() { return RS.NEOF > 0; }
 
 // The column-1 comment character becomes the first character of text.
 void RDCOL1(std::string_view text);
