@@ -169,21 +169,31 @@ void render_wide(std::uint64_t q, bool minus, std::span<char, kFieldWidth> field
   if (minus) field[zeros - 1] = '-';  // a minus always has a blank to stand in
 }
 
-// render_step for a value that is not finite, shows asterisks or has 10**8 thousandths or more.
-void render_step_rare(double value, char* out, char decimal_mark) {
+// render_step for q thousandths of 10**8 or more, rounded already (minus: a negative value):
+// the field and its TAB. Kept out of the common path.
+[[gnu::noinline]] void render_step_large(std::uint64_t q, bool minus, char* out,
+                                         char decimal_mark) {
   const std::span<char, kFieldWidth> field(out, kFieldWidth);
   out[kFieldWidth] = kTab;
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  if (((bits >> 52) & 0x7FF) == 0x7FF || std::fabs(value) >= kFormatLimit)
-    return render_field_reference(value, field, decimal_mark);
-  const std::uint64_t q = thousandths(bits);
-  const bool minus = (bits >> 63) != 0 && q != 0;  // no sign on a value that rounds to zero
   // 10 integer digits fit, or 9 after a minus sign: q below 10**13, or 10**12.
   if (q >= (minus ? 1'000'000'000'000u : 10'000'000'000'000u)) {
     std::fill(field.begin(), field.end(), '*');
     return;
   }
   render_wide(q, minus, field, decimal_mark);
+}
+
+// render_step for a value that is not finite or of 2**37 or more in magnitude.
+void render_step_rare(double value, char* out, char decimal_mark) {
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if (((bits >> 52) & 0x7FF) == 0x7FF || std::fabs(value) >= kFormatLimit) {
+    out[kFieldWidth] = kTab;
+    return render_field_reference(value, std::span<char, kFieldWidth>(out, kFieldWidth),
+                                  decimal_mark);
+  }
+  const std::uint64_t q = thousandths(bits);
+  const bool minus = (bits >> 63) != 0 && q != 0;  // no sign on a value that rounds to zero
+  render_step_large(q, minus, out, decimal_mark);
 }
 
 // Blank masks for k = 0..4 leading zeros of the integer part: '0' - 0x10 is the blank.
@@ -262,9 +272,7 @@ inline void render_step(double value, char* out, std::uint64_t mark_tab) {
     std::memcpy(out + 8, &second, 8);
     return;
   }
-  if (q >= kEight) {
-    return render_step_rare(value, out, static_cast<char>((mark_tab >> 16) & 0xFF));
-  }
+  if (q >= kEight) return render_step_large(q, minus, out, static_cast<char>(mark_tab >> 16));
   // Below 10**8 thousandths: five blanks, the five integer digits d0..d4, the mark, d5..d7 and
   // the TAB, as two eight-byte words. Leading zeros among d0..d3 become blanks.
   std::uint64_t digits = eight_digits(static_cast<std::uint32_t>(q));  // d0 in the lowest byte

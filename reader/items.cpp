@@ -258,11 +258,9 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
         exponent = exponent * 10 + (line[q] - '0');
       x = table_power_of_ten(minus ? -exponent : exponent) * x;
     }
-    // What ENDITM does after an item: blanks, at most one delimiter, blanks. One blank is the
-    // most common separator.
+    // What ENDITM does after an item: blanks, at most one delimiter, blanks.
     if (line[q] == ' ') {
-      ++q;
-      if (line[q] == ' ') q = skip_blanks<kInside>(line, q + 1);
+      q = skip_blanks<kInside>(line, q + 1);
       if (line[q] == delimiter) {
         ++q;
         if (line[q] == ' ') q = skip_blanks<kInside>(line, q + 1);
