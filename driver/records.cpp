@@ -234,6 +234,17 @@ constexpr auto kThousandths = [] {
 }();
 static_assert(kThousandths[7] == 0x373030 && kThousandths[980] == 0x303839);
 
+// 2**(shift - 1) - 1 for shift = 1075 - biased, indexed by biased mod 64: the biased exponents
+// 1012..1059 that render_step shifts for fall on distinct indexes.
+constexpr auto kHalfLessOne = [] {
+  std::array<std::uint64_t, 64> table{};
+  for (std::uint32_t biased = 1012; biased < 1060; ++biased)
+    table[biased & 63] = (std::uint64_t{1} << (1075 - biased - 1)) - 1;
+  return table;
+}();
+static_assert(kHalfLessOne[1059 & 63] == (1u << 15) - 1 &&
+              kHalfLessOne[1012 & 63] == (1ull << 62) - 1);
+
 // Writes the field of value, its TAB and one byte of scratch: 16 bytes from out on. mark_tab
 // holds the decimal mark in byte 2 and the TAB in byte 6.
 inline void render_step(double value, char* out, std::uint64_t mark_tab) {
@@ -255,7 +266,7 @@ inline void render_step(double value, char* out, std::uint64_t mark_tab) {
     const std::uint64_t scaled = ((bits & (kHidden - 1)) | kHidden) * 1000;
     const std::uint32_t shift = 1075 - biased;
     const std::uint64_t odd = (scaled >> shift) & 1;
-    q = (scaled + ((std::uint64_t{1} << (shift - 1)) - 1) + odd) >> shift;
+    q = (scaled + kHalfLessOne[biased & 63] + odd) >> shift;
   }
   const bool minus = (bits >> 63) != 0 && q != 0;  // no sign on a value rounding to 0
   if (q < 1'000'000) {

@@ -161,26 +161,20 @@ double fraction_sum(const char* line, std::int32_t& p) {
 
 // The digit run from column p on (the first character a digit): its value, and p moved past
 // it. False for more than 15 digits (beyond 2**53, the full way).
-template <bool kInside>
 bool digit_run(const char* line, std::int32_t& p, std::uint64_t& run) {
+  run = static_cast<std::uint64_t>(line[p] - '0');
   if (!is_digit(line[p + 1])) {
-    run = static_cast<std::uint64_t>(line[p] - '0');  // one digit, the most common run
-    ++p;
+    ++p;  // one digit, the most common run
     return true;
   }
-  std::int32_t digits = 0;
-  if (kInside || p <= kLastLoad) {
-    const std::uint64_t w = load8(line + at(p));
-    digits = leading_digits(w);
-    run = digits_value(w, digits);
-  } else {
-    run = 0;
-  }
-  while (is_digit(line[p + digits])) {
-    run = run * 10 + static_cast<std::uint64_t>(line[p + digits] - '0');
-    if (++digits > 15) return false;
-  }
-  p += digits;
+  // Digit by digit: most longer runs have two to four digits, too few to gain from word-wide
+  // work.
+  std::int32_t q = p + 1;
+  do {
+    if (q - p == 15) return false;
+    run = run * 10 + static_cast<std::uint64_t>(line[q] - '0');
+  } while (is_digit(line[++q]));
+  p = q;
   return true;
 }
 
@@ -236,7 +230,7 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
     const bool negative = line[q] == '-';
     if (negative || line[q] == '+') ++q;
     std::uint64_t digits = 0;
-    if (!is_digit(line[q]) || !digit_run<kInside>(line, q, digits)) break;
+    if (!is_digit(line[q]) || !digit_run(line, q, digits)) break;
     // At most 15 digits: the run converts exactly as a signed value, a cheaper conversion.
     double x = static_cast<double>(static_cast<std::int64_t>(digits));
     bool real = false;
@@ -254,8 +248,13 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
       // One to four exponent digits; none means the number would end before the "E".
       std::int32_t exponent = line[q] - '0';
       if (exponent < 0 || exponent > 9) break;
-      for (const std::int32_t stop = q + 4; ++q < stop && is_digit(line[q]);)
+      if (is_digit(line[++q])) {
         exponent = exponent * 10 + (line[q] - '0');
+        if (is_digit(line[++q])) {
+          exponent = exponent * 10 + (line[q] - '0');
+          if (is_digit(line[++q])) exponent = exponent * 10 + (line[q++] - '0');
+        }
+      }
       x = table_power_of_ten(minus ? -exponent : exponent) * x;
     }
     // What ENDITM does after an item: blanks, at most one delimiter, blanks.
@@ -294,15 +293,24 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
   return n;
 }
 
+// Delimiters the one-pass recogniser can take: no blank and nothing that can be part of a number.
+constexpr auto kFastDelimiter = [] {
+  std::array<bool, 256> table{};
+  table.fill(true);
+  for (const char c : std::string_view("0123456789+-.E "))
+    table[static_cast<unsigned char>(c)] = false;
+  table[static_cast<unsigned char>(kSentinel)] = false;
+  return table;
+}();
+static_assert(kFastDelimiter[','] && !kFastDelimiter['E'] && !kFastDelimiter['S'] &&
+              !kFastDelimiter[' '] && !kFastDelimiter['7']);
+
 // The one-pass recogniser needs the line as the fetch leaves it and separators that cannot be
 // part of a number.
 bool fast_numbers_fit() {
-  const auto part_of_number = [](char c) {
-    return is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'E' || c == kSentinel;
-  };
   return g_fast_numbers && RS.LENLIN >= 0 && RS.LENLIN <= kMaxLine &&
          RS.LINE[at(RS.LENLIN + 1)] == kSentinel && RS.CHBLNK == ' ' &&
-         !part_of_number(RS.CHDELM) && RS.CHDELM != ' ';
+         kFastDelimiter[static_cast<unsigned char>(RS.CHDELM)];
 }
 
 }  // namespace

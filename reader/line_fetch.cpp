@@ -140,6 +140,17 @@ constexpr auto kKeepMap = make_map(false);
 static_assert(kFoldMap['a'] == 'A' && kFoldMap['\t'] == ' ' && kKeepMap['a'] == 'a' &&
               kFoldMap[0xE4] == static_cast<char>(0xE4));
 
+// Comment characters the block copy can take: the map leaves them as they are (no a..z, no
+// TAB) and they are no blank.
+constexpr auto kBlockComment = [] {
+  std::array<bool, 256> table{};
+  for (std::size_t c = 0; c < table.size(); ++c)
+    table[c] = kFoldMap[c] == static_cast<char>(c) && c != ' ';
+  return table;
+}();
+static_assert(kBlockComment['!'] && !kBlockComment['a'] && !kBlockComment['\t'] &&
+              !kBlockComment[' '] && kBlockComment['A']);
+
 // Maps columns [0, count) of raw into line, count a multiple of kWidth: TABs become blanks and,
 // with kFold, a..z become A..Z (every other byte value passes unchanged). Tells whether any of
 // them is the comment character. Byte by byte in fixed-size chunks with lane-wise flags and no
@@ -284,9 +295,7 @@ void RDLINE() {
   RS.ISTAT = 0;
   // The block copy takes the blank to be the space and the comment character to be no letter,
   // TAB or blank, as the set-up makes them.
-  const bool block_copy = RS.CHBLNK == ' ' &&
-                          kFoldMap[static_cast<unsigned char>(RS.CHCMT)] == RS.CHCMT &&
-                          RS.CHCMT != ' ';
+  const bool block_copy = RS.CHBLNK == ' ' && kBlockComment[static_cast<unsigned char>(RS.CHCMT)];
   for (;;) {
     count_up(RS.NLINRD);
     std::int32_t kept = 0;
