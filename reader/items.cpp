@@ -59,27 +59,6 @@ constexpr std::uint64_t non_digits(std::uint64_t t) {
   return (((t & kLow7) + kOnes * (0x80 - 10)) | t) & kHigh;
 }
 
-// How many of the eight bytes of w, from the first in memory on, are digits 0..9.
-constexpr std::int32_t leading_digits(std::uint64_t w) {
-  return std::countr_zero(non_digits(w ^ kZeros)) / 8;  // 64 / 8 for no non-digit
-}
-static_assert(leading_digits(0x3837363534333231) == 8 && leading_digits(0x2037363534333231) == 7 &&
-              leading_digits(0x3132333435363720) == 0 && leading_digits(0x30303030302E3039) == 2 &&
-              leading_digits(0xB0B0B0B0B0B0B0B9) == 0 && leading_digits(0x2F3A303030303030) == 6);
-
-// The value of the first n (1..8) digits of w, the first in memory the most significant.
-constexpr std::uint64_t digits_value(std::uint64_t w, std::int32_t n) {
-  std::uint64_t v = (w - kOnes * '0') << (8 * (8 - n));  // the digits in the top n bytes
-  v = ((v * (10 * 256 + 1)) >> 8) & 0x00FF00FF00FF00FF;
-  v = ((v * (100 * 65536 + 1)) >> 16) & 0x0000FFFF0000FFFF;
-  return (v * (10000 * (std::uint64_t{1} << 32) + 1)) >> 32;
-}
-static_assert(digits_value(0x3837363534333231, 8) == 12345678 &&
-              digits_value(0x2037363534333231, 7) == 1234567 &&
-              digits_value(0x2020202020202039, 1) == 9 &&
-              digits_value(0x3939393939393939, 8) == 99999999 &&
-              digits_value(0x2E30303030303030, 7) == 0);
-
 // The blanks from column p on; stops at the sentinel. kInside: every load from a column up to
 // the sentinel's stays inside LINE (the line ends before kLastLoad), so no bound is checked.
 template <bool kInside>

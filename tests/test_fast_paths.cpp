@@ -190,7 +190,7 @@ TEST(FastNumbers, AgreeWithTheFullRecognisersOnGeneratedLines) {
 }
 
 TEST(FastNumbers, AgreeOnFractionsOfEveryLengthAndSeparator) {
-  // The first three fraction digits come from a table of sums, shorter fractions included, the
+  // The first two fraction digits come from a table of sums, shorter fractions included, the
   // rest term by term: fractions of 1 to 20 digits, zeros made common, after integer parts of
   // several lengths and signs, separated by one or more blanks, TABs or a delimiter, with and
   // without exponents; several items a line, so that the state left is that of the last ones.
