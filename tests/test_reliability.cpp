@@ -37,7 +37,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr std::string_view kInputPrompt = " Give file containing text & data  :  ";
 constexpr std::string_view kOutputPrompt = " File to write the plot_data only  :  ";
 constexpr std::string_view kSuppressPrompt = " Suppress all text ?   ( def no )    : ";
 constexpr std::string_view kPlainAnswers = "in.txt\nout.txt\n\n";
