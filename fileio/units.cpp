@@ -14,12 +14,16 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace kud::io {
 namespace {
@@ -65,6 +69,11 @@ struct Unit {
 
   std::unique_ptr<char[]> wbuf;
   std::size_t wlen = 0;
+  // A full block handed to the background writer: the unit's descriptor is left alone until
+  // settle() has waited for it. Its failure, once seen, waits in late_error for the unit.
+  std::unique_ptr<char[]> wspare;
+  bool in_flight = false;
+  std::int32_t late_error = 0;
 };
 
 struct ProgramName {
@@ -73,6 +82,77 @@ struct ProgramName {
 };
 
 std::int32_t close_all();
+
+std::int32_t write_all(int fd, std::string_view a, std::string_view b);
+
+// One background thread writes full blocks of buffered units, so that the program fills the
+// next block while the system takes the last one. It holds one block at a time.
+class BlockWriter {
+ public:
+  // Starts writing data[0, size) to fd; the previous block must be finished. False when no
+  // thread could be started: the caller then writes the block itself.
+  bool start(int fd, const char* data, std::size_t size) {
+    std::unique_lock lock(mutex_);
+    // A forked child has no writer thread, even though its parent had one.
+    const pid_t pid = ::getpid();
+    if (thread_pid_ != pid) {
+      try {
+        std::thread(&BlockWriter::run, this).detach();
+      } catch (const std::system_error&) {
+        return false;
+      }
+      thread_pid_ = pid;
+    }
+    fd_ = fd;
+    data_ = data;
+    size_ = size;
+    state_ = State::kQueued;
+    lock.unlock();
+    changed_.notify_all();
+    return true;
+  }
+
+  // Waits until the block started last is written; returns its error (0 for none).
+  std::int32_t finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return state_ != State::kQueued; });
+    state_ = State::kIdle;
+    return error_;
+  }
+
+ private:
+  enum class State : std::uint8_t { kIdle, kQueued, kDone };
+
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return state_ == State::kQueued; });
+      const int fd = fd_;
+      const std::string_view data(data_, size_);
+      lock.unlock();
+      const std::int32_t error = write_all(fd, data, {});
+      lock.lock();
+      error_ = error;
+      state_ = State::kDone;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  pid_t thread_pid_ = 0;  // the process whose writer thread runs
+  State state_ = State::kIdle;
+  int fd_ = -1;
+  const char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::int32_t error_ = 0;
+};
+
+// Never destroyed: units still flush through it while static objects are destroyed at exit.
+BlockWriter& block_writer() {
+  static BlockWriter* const writer = new BlockWriter;
+  return *writer;
+}
 
 struct Table {
   std::array<Unit, kUnitCount> units{};
@@ -198,20 +278,60 @@ std::int32_t note_write(Unit& u, std::int32_t err) {
   return err;
 }
 
+Unit* g_in_flight = nullptr;  // the unit whose block the background writer holds
+
+// Waits for the unit's block in flight, if any. Returns the failure of a block written in the
+// background that the unit has not been told of yet (also kept for close).
+std::int32_t settle(Unit& u) {
+  if (u.in_flight) {
+    u.in_flight = false;
+    g_in_flight = nullptr;
+    if (const std::int32_t err = block_writer().finish(); err != 0) {
+      note_write(u, err);
+      if (u.late_error == 0) u.late_error = err;
+    }
+  }
+  const std::int32_t err = u.late_error;
+  u.late_error = 0;
+  return err;
+}
+
 std::int32_t flush(Unit& u) {
-  if (u.wlen == 0) return 0;
+  const std::int32_t late = settle(u);
+  if (u.wlen == 0) return late;
   const std::size_t size = u.wlen;
   // Buffered data that could not be written is dropped: retrying would repeat the failure and
   // mix old records with new ones. The failure is kept for close.
   u.wlen = 0;
-  return note_write(u, write_all(u.fd, {u.wbuf.get(), size}, {}));
+  const std::int32_t err = note_write(u, write_all(u.fd, {u.wbuf.get(), size}, {}));
+  return late != 0 ? late : err;
+}
+
+// Hands the unit's full block to the background writer and goes on in its spare block; the
+// block written before, this unit's or another's, is waited for first. Writes the block at once
+// where no background write can start.
+std::int32_t hand_off(Unit& u) {
+  if (const std::int32_t late = settle(u); late != 0) {
+    u.wlen = 0;  // dropped, as a failed flush drops it
+    return late;
+  }
+  if (u.wlen == 0) return 0;
+  if (g_in_flight != nullptr) static_cast<void>(settle(*g_in_flight));
+  if (!ensure(u.wspare, kBlock) || !block_writer().start(u.fd, u.wbuf.get(), u.wlen))
+    return flush(u);
+  std::swap(u.wbuf, u.wspare);
+  u.wlen = 0;
+  u.in_flight = true;
+  g_in_flight = &u;
+  return 0;
 }
 
 // A console unit writes at once; anything another unit holds for the same descriptor goes
 // first, so that output keeps its order.
 void flush_others_on(const Unit& self) {
   for (Unit& other : g_table.units) {
-    if (&other != &self && other.connected && other.fd == self.fd && other.wlen > 0)
+    if (&other != &self && other.connected && other.fd == self.fd &&
+        (other.wlen > 0 || other.in_flight))
       static_cast<void>(flush(other));
   }
 }
@@ -279,10 +399,13 @@ std::int32_t put(std::int32_t unit, std::string_view text, bool record) {
   }
   if (!ensure(u->wbuf, kBlock)) return ENOMEM;
   const std::size_t total = text.size() + ending.size();
-  if (total > kBlock - u->wlen) {
+  if (total > kBlock) {
     if (const std::int32_t err = flush(*u); err != 0) return err;
+    return note_write(*u, write_all(u->fd, text, ending));
   }
-  if (total > kBlock) return note_write(*u, write_all(u->fd, text, ending));
+  if (total > kBlock - u->wlen) {
+    if (const std::int32_t err = hand_off(*u); err != 0) return err;
+  }
   const std::span<char> out = block(u->wbuf, kBlock).subspan(u->wlen);
   // std::copy, unlike memcpy, is defined for an empty view whose data() is null.
   const auto after_text = std::copy(text.begin(), text.end(), out.begin());

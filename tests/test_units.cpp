@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -368,6 +369,98 @@ TEST_F(UnitsTest, DiskFullIsReported) {
   EXPECT_EQ(err, std::string("zelp: /dev/full: ") + std::strerror(ENOSPC) + "\n");
   EXPECT_EQ(test::read_file(dir_.file("good")), "r\r\n");
   for (std::int32_t unit : {1, 2, 3}) EXPECT_FALSE(kud::io::is_connected(unit));
+}
+
+TEST_F(UnitsTest, BlocksWrittenInTheBackgroundKeepOrderAndPosition) {
+  // Two units fill many blocks in turns, so that the block in flight belongs now to one, now to
+  // the other; a third unit writes through to the first unit's file between blocks, and the
+  // first unit is read back and written again in the middle. Every record lands once, in order.
+  const std::string first = dir_.file("first");
+  const std::string second = dir_.file("second");
+  open_file(1, first, FileStatus::kUnknown);
+  open_file(2, second, FileStatus::kUnknown);
+  std::string expect_first;
+  std::string expect_second;
+  for (int i = 0; i < 60000; ++i) {
+    const std::string a =
+        "a" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), 'x');
+    const std::string b = "b" + std::to_string(i);
+    ASSERT_EQ(kud::io::write_record(1, a), 0);
+    expect_first += a + "\r\n";
+    ASSERT_EQ(kud::io::write_record(2, b), 0);
+    expect_second += b + "\r\n";
+    if (i == 30000) {
+      // Stepping into reading waits for the blocks in flight and writes the rest first.
+      ASSERT_EQ(kud::io::rewind_unit(1), 0);
+      EXPECT_EQ(read_one(1, 16), "a0");
+      ASSERT_EQ(kud::io::rewind_unit(1), 0);
+      expect_first.clear();
+    }
+  }
+  ASSERT_EQ(kud::io::close_unit(1), 0);
+  ASSERT_EQ(kud::io::close_unit(2), 0);
+  const std::string got_first = test::read_file(first);
+  // After the rewind the records overwrite the file from its start; the old tail stays.
+  ASSERT_GE(got_first.size(), expect_first.size());
+  EXPECT_EQ(got_first.substr(0, expect_first.size()), expect_first);
+  EXPECT_EQ(test::read_file(second), expect_second);
+}
+
+TEST_F(UnitsTest, ConsoleWaitsForBlocksInFlight) {
+  // A slow reader keeps the buffered unit's blocks in flight on the pipe; a write-through record
+  // on the same descriptor still comes after all of them.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  std::string got;
+  std::thread reader([&] {
+    std::string chunk(4096, '\0');
+    for (int round = 0;; ++round) {
+      if (round < 40) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      const ssize_t n = ::read(ends[0], chunk.data(), chunk.size());
+      if (n <= 0) break;
+      got.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+  });
+  ASSERT_EQ(kud::io::attach_unit(20, ends[1], "pipe", true), 0);
+  ASSERT_EQ(kud::io::attach_unit(21, ends[1], "console", false), 0);
+  std::string expect;
+  for (int i = 0; i < 3 * 256 * 1024 / 8; ++i) {
+    const std::string record = std::to_string(1000000 + i);
+    ASSERT_EQ(kud::io::write_record(20, record), 0);
+    expect += record + "\r\n";
+  }
+  ASSERT_EQ(kud::io::write_record(21, "console"), 0);
+  expect += "console\r\n";
+  ASSERT_EQ(kud::io::write_record(20, "last"), 0);
+  expect += "last\r\n";
+  ASSERT_EQ(kud::io::close_unit(20), 0);
+  ASSERT_EQ(kud::io::close_unit(21), 0);
+  ::close(ends[1]);
+  reader.join();
+  ::close(ends[0]);
+  EXPECT_EQ(got.size(), expect.size());
+  EXPECT_TRUE(got == expect);
+}
+
+TEST_F(UnitsTest, BackgroundWriteFailureComesBackToItsUnit) {
+  // Blocks bound for a full device fail on the writer thread: the unit hears of it at a later
+  // write, at its flush and at close, and a unit writing beside it is not disturbed.
+  open_file(1, "/dev/full", FileStatus::kUnknown);
+  open_file(2, dir_.file("good"), FileStatus::kUnknown);
+  const std::string record(1000, 'r');
+  std::int32_t first_failure = 0;
+  int records = 0;
+  for (; records < 2000 && first_failure == 0; ++records) {
+    first_failure = kud::io::write_record(1, record);
+    ASSERT_EQ(kud::io::write_record(2, "g"), 0);
+  }
+  EXPECT_EQ(first_failure, ENOSPC);
+  EXPECT_LT(records, 1000);  // within a few blocks
+  EXPECT_EQ(kud::io::close_unit(1), ENOSPC);
+  ASSERT_EQ(kud::io::close_unit(2), 0);
+  std::string expect;
+  for (int i = 0; i < records; ++i) expect += "g\r\n";
+  EXPECT_EQ(test::read_file(dir_.file("good")), expect);
 }
 
 TEST_F(UnitsTest, StopProgramWritesEverythingOrFails) {
