@@ -7,6 +7,7 @@
 #include "fileio/units.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -28,7 +29,7 @@
 namespace kud::io {
 namespace {
 
-constexpr std::size_t kBlock = std::size_t{256} * 1024;  // read and write block size
+constexpr std::size_t kBlock = kBlockSize;
 constexpr std::size_t kReread = static_cast<std::size_t>(kRereadLimit);
 constexpr std::int32_t kLastUnit = kConsoleErr;
 constexpr std::size_t kUnitCount = static_cast<std::size_t>(kLastUnit) + 1;
@@ -93,15 +94,14 @@ class BlockWriter {
   // thread could be started: the caller then writes the block itself.
   bool start(int fd, const char* data, std::size_t size) {
     std::unique_lock lock(mutex_);
-    // A forked child has no writer thread, even though its parent had one.
-    const pid_t pid = ::getpid();
-    if (thread_pid_ != pid) {
+    if (!running_) {
+      if (!fork_safe_) return false;
       try {
         std::thread(&BlockWriter::run, this).detach();
       } catch (const std::system_error&) {
         return false;
       }
-      thread_pid_ = pid;
+      running_ = true;
     }
     fd_ = fd;
     data_ = data;
@@ -118,6 +118,23 @@ class BlockWriter {
     changed_.wait(lock, [this] { return state_ != State::kQueued; });
     state_ = State::kIdle;
     return error_;
+  }
+
+  // Around fork(): the parent lets no block be in flight and holds the lock, so that the child
+  // starts from a settled writer. The child has no writer thread and cannot use the copied lock
+  // and condition, so it goes on with a fresh writer holding the same outcome.
+  void hold_for_fork() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return state_ != State::kQueued; });
+    static_cast<void>(lock.release());
+  }
+  void release_after_fork() { mutex_.unlock(); }
+  void no_fork_handlers() { fork_safe_ = false; }
+  [[nodiscard]] BlockWriter* fresh_for_child() const {
+    auto* const writer = new BlockWriter;
+    writer->state_ = state_;
+    writer->error_ = error_;
+    return writer;
   }
 
  private:
@@ -140,7 +157,8 @@ class BlockWriter {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  pid_t thread_pid_ = 0;  // the process whose writer thread runs
+  bool running_ = false;   // the writer thread was started
+  bool fork_safe_ = true;  // the fork handlers are in place
   State state_ = State::kIdle;
   int fd_ = -1;
   const char* data_ = nullptr;
@@ -149,9 +167,18 @@ class BlockWriter {
 };
 
 // Never destroyed: units still flush through it while static objects are destroyed at exit.
+// Replaced in a forked child, which leaks the copy of its parent's.
+BlockWriter* g_writer = nullptr;
+
 BlockWriter& block_writer() {
-  static BlockWriter* const writer = new BlockWriter;
-  return *writer;
+  if (g_writer == nullptr) {
+    g_writer = new BlockWriter;
+    if (::pthread_atfork([] { g_writer->hold_for_fork(); }, [] { g_writer->release_after_fork(); },
+                         [] { g_writer = g_writer->fresh_for_child(); }) != 0) {
+      g_writer->no_fork_handlers();  // then every block is written in place
+    }
+  }
+  return *g_writer;
 }
 
 struct Table {
@@ -666,6 +693,20 @@ std::int32_t write_record(std::int32_t unit, std::string_view text) {
 
 std::int32_t write_prompt(std::int32_t unit, std::string_view text) {
   return put(unit, text, false);
+}
+
+std::int32_t write_block(std::int32_t unit, std::unique_ptr<char[]>& block, std::size_t length) {
+  Unit* u = slot(unit);
+  if (u == nullptr || !u->connected) return EBADF;
+  if (length > kBlock || (length > 0 && !block)) return EINVAL;
+  if (const std::int32_t err = enter_writing(*u); err != 0) return err;
+  if (u->write_through) return put(unit, {block.get(), length}, false);
+  // What the unit holds goes first; then the caller's block becomes the unit's and goes to the
+  // background writer as it is, and the caller gets the unit's empty block back.
+  if (const std::int32_t err = hand_off(*u); err != 0) return err;
+  std::swap(u->wbuf, block);
+  u->wlen = length;
+  return hand_off(*u);
 }
 
 std::int32_t backspace_unit(std::int32_t unit) {

@@ -9,7 +9,9 @@
 // record's length: its first characters are kept, the rest is skipped.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -24,6 +26,10 @@ inline constexpr std::int32_t kLastFileUnit = 99;
 
 // After a step back, at most this many characters of the record are read again.
 inline constexpr std::int32_t kRereadLimit = 4096;
+
+// Read and write block size. A buffered unit copies a record of up to this many bytes, CR LF
+// included, into its block; a longer one is written straight away.
+inline constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
 
 enum class FileStatus : std::int32_t { kOld, kNew, kUnknown, kScratch };
 
@@ -55,6 +61,13 @@ struct OpenRequest {
 
 // Writes text followed by CR LF.
 [[nodiscard]] std::int32_t write_record(std::int32_t unit, std::string_view text);
+
+// Writes the first length bytes of block, whole records with their CR LF, after everything
+// written to unit before. block holds kBlockSize bytes (new char[]) and length <= kBlockSize.
+// A buffered unit takes the block over instead of copying it and hands back one of its own,
+// of the same size or empty. Either way the caller may fill block again on return.
+[[nodiscard]] std::int32_t write_block(std::int32_t unit, std::unique_ptr<char[]>& block,
+                                       std::size_t length);
 
 // Writes text with no terminator (a console prompt).
 [[nodiscard]] std::int32_t write_prompt(std::int32_t unit, std::string_view text);

@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,7 +26,7 @@ using kud::io::FileStatus;
 using kud::io::OpenRequest;
 
 constexpr std::int32_t kUnit = 11;
-constexpr std::size_t kBlockSize = std::size_t{256} * 1024;  // the layer's read block
+constexpr std::size_t kBlockSize = kud::io::kBlockSize;
 
 class UnitsTest : public ::testing::Test {
  protected:
@@ -440,6 +442,96 @@ TEST_F(UnitsTest, ConsoleWaitsForBlocksInFlight) {
   ::close(ends[0]);
   EXPECT_EQ(got.size(), expect.size());
   EXPECT_TRUE(got == expect);
+}
+
+TEST_F(UnitsTest, WrittenBlocksKeepTheirPlaceAmongRecords) {
+  // Blocks handed over whole, between records, on a buffered unit and on a write-through one:
+  // the file holds everything in the order written, and the handed-back buffer can be reused.
+  struct Step {
+    bool block;  // a block of the records' text, else one record
+    std::vector<std::string> records;
+  };
+  const std::string full_record(kBlockSize - 2, 'f');
+  const std::vector<Step> steps = {
+      {false, {"a"}}, {true, {"b1", "b2", "b3"}}, {false, {"c"}},
+      {true, {}},     {true, {full_record}},      {true, {"e"}},
+      {false, {"g"}},
+  };
+  for (const bool buffered : {true, false}) {
+    SCOPED_TRACE(buffered ? "buffered" : "write-through");
+    const std::string path = dir_.file("blocks");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kud::io::attach_unit(kUnit, fd, "blocks", buffered), 0);
+    std::unique_ptr<char[]> block;
+    std::string expect;
+    for (const Step& step : steps) {
+      std::string text;
+      for (const std::string& record : step.records) text += record + "\r\n";
+      expect += text;
+      if (!step.block) {
+        ASSERT_EQ(kud::io::write_record(kUnit, step.records[0]), 0);
+        continue;
+      }
+      if (!block) block = std::make_unique<char[]>(kBlockSize);
+      std::copy(text.begin(), text.end(), block.get());
+      ASSERT_EQ(kud::io::write_block(kUnit, block, text.size()), 0);
+      // The buffer handed back may be written at once without touching what is on its way.
+      if (block) std::fill_n(block.get(), kBlockSize, 'X');
+    }
+    ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+    ::close(fd);
+    const std::string got = test::read_file(path);
+    EXPECT_EQ(got.size(), expect.size());
+    EXPECT_TRUE(got == expect);
+  }
+}
+
+TEST_F(UnitsTest, WriteBlockRefusesWhatItCannotTake) {
+  auto block = std::make_unique<char[]>(kBlockSize);
+  EXPECT_EQ(kud::io::write_block(kUnit, block, 1), EBADF);
+  open_file(kUnit, dir_.file("refused"), FileStatus::kUnknown);
+  EXPECT_EQ(kud::io::write_block(kUnit, block, kBlockSize + 1), EINVAL);
+  std::unique_ptr<char[]> none;
+  EXPECT_EQ(kud::io::write_block(kUnit, none, 1), EINVAL);
+  ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+  EXPECT_EQ(test::read_file(dir_.file("refused")), "");
+}
+
+TEST_F(UnitsTest, ForkWaitsForTheBlockInFlight) {
+  // A slow reader keeps blocks in flight. fork() waits until the block in flight is written, so
+  // the child, which has no writer thread, flushes and exits instead of waiting for ever, and
+  // everything the parent wrote before the fork reaches the pipe before the child's copy.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  std::string got;
+  std::thread reader([&] {
+    std::string chunk(4096, '\0');
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      const ssize_t n = ::read(ends[0], chunk.data(), chunk.size());
+      if (n <= 0) break;
+      got.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+  });
+  ASSERT_EQ(kud::io::attach_unit(20, ends[1], "pipe", true), 0);
+  std::string sent;
+  for (int i = 0; i < 2 * 256 * 1024 / 8; ++i) {
+    const std::string record = std::to_string(1000000 + i);
+    ASSERT_EQ(kud::io::write_record(20, record), 0);
+    sent += record + "\r\n";
+  }
+  EXPECT_EXIT(std::_Exit(kud::io::flush_unit(20) == 0 ? 0 : 1), ::testing::ExitedWithCode(0), "");
+  ASSERT_EQ(kud::io::close_unit(20), 0);
+  ::close(ends[1]);
+  reader.join();
+  ::close(ends[0]);
+  // The parent's two full blocks, written before the fork; the child's copy of the rest; the
+  // parent's rest at close.
+  const std::size_t block = kud::io::kBlockSize / 9 * 9;  // whole records of 9 bytes
+  const std::string rest = sent.substr(2 * block);
+  EXPECT_EQ(got.size(), sent.size() + rest.size());
+  EXPECT_TRUE(got == sent + rest);
 }
 
 TEST_F(UnitsTest, BackgroundWriteFailureComesBackToItsUnit) {
