@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "driver/batches.hpp"
 #include "driver/records.hpp"
 #include "driver/text.hpp"
 #include "reader/items.hpp"
@@ -24,7 +25,7 @@ constexpr std::int32_t kMaxItems = kud::max_items(kLineLength);
 // The driver decides by the kinds alone and never reads the item texts, so it asks for none:
 // slots of width 0 spare RDMIX every text copy and blanking.
 constexpr std::int32_t kTextSlot = 0;
-static_assert(kMaxItems == 1024);
+static_assert(kMaxItems == 1024 && kMaxItems <= RecordBatches::kMaxValues);
 
 constexpr auto kName = static_cast<std::size_t>(kNameLength);
 constexpr std::size_t kDiagnosticLength = 1024;
@@ -34,8 +35,6 @@ std::array<char, kName> g_line{};  // the re-read text line
 std::array<char, kName> g_text{};  // the copied text record
 std::array<char, kDiagnosticLength> g_diagnostic{};
 std::array<std::int32_t, kMaxItems> g_kinds{};
-std::array<double, kMaxItems> g_values{};
-std::array<char, static_cast<std::size_t>(kMaxItems) * kFieldStep> g_record{};
 std::array<char, 64> g_summary{};
 std::array<char, kName> g_output_name{};  // the output as opened, for a late failure report
 std::size_t g_output_name_length = 0;
@@ -64,11 +63,10 @@ int copy_text_line() {
   return write_output(assemble_text_record({g_line.data(), g_line.size()}, g_text));
 }
 
-int write_data_line(std::int32_t count, char decimal_mark) {
-  const auto n = static_cast<std::size_t>(count);
-  const std::size_t length =
-      assemble_data_record(std::span<const double>(g_values).first(n), g_record, decimal_mark);
-  return write_output(std::string_view(g_record.data(), length));
+// Writes the data records still held; 0 or the reported exit status.
+int finish_records(RecordBatches& records) {
+  const std::int32_t error = records.finish();
+  return error == 0 ? 0 : fail_io(output_name(), error);
 }
 
 }  // namespace
@@ -109,26 +107,32 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
   kud::INIFII(kInputUnit, how.message_unit, ierr);
   if (ierr != 0) return 0;
   kud::RDSET(kLineLength, kud::kSetNchlin);
+  // Data records are rendered and written a batch at a time while the next lines are read.
+  RecordBatches records(kOutputUnit, how.decimal_mark);
   for (;;) {
     std::int32_t count = 0;
-    kud::RDMIX(count, g_kinds, g_values, {}, kTextSlot, kInputUnit, how.message_unit, ierr);
+    kud::RDMIX(count, g_kinds, records.next_values(), {}, kTextSlot, kInputUnit,
+               how.message_unit, ierr);
     if (ierr != 0) {
       // The fetch leaves minus the error number; anything else still is a failed read.
       const std::int32_t status = kud::RDSTAT();
       read_error = status < 0 && status != kud::kEofStatus ? -status : EIO;
-      return 0;
+      return finish_records(records);
     }
-    if (count < 0) return 0;
+    if (count < 0) return finish_records(records);
     if (count == 0) continue;
     count = std::min(count, kMaxItems);
     if (!kud::last_line_numeric()) {
+      // Text is copied only before the first data record, so no record is held back here.
       if (!how.suppress && data_count == 0) {
         if (const int stop = copy_text_line()) return stop;
       }
       continue;
     }
     kud::count_up(data_count);
-    if (const int stop = write_data_line(count, how.decimal_mark)) return stop;
+    if (const std::int32_t error = records.add(static_cast<std::size_t>(count))) {
+      return fail_io(output_name(), error);
+    }
   }
 }
 

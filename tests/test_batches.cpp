@@ -1,0 +1,156 @@
+// Data records rendered a batch at a time on a second thread must come out as the same bytes as
+// records rendered and written one by one, across every way a batch can fill up.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "driver/batches.hpp"
+#include "driver/records.hpp"
+#include "fileio/units.hpp"
+#include "support.hpp"
+
+namespace {
+
+using zelp::RecordBatches;
+
+constexpr std::int32_t kUnit = 42;
+
+// The values of record r of a run: mixed magnitudes and signs, some needing asterisks.
+double value_of(std::size_t record, std::size_t index, std::mt19937_64& random) {
+  switch ((record + index) % 5) {
+    case 0:
+      return static_cast<double>(record) + 0.0005 * static_cast<double>(index);
+    case 1:
+      return -std::ldexp(static_cast<double>(random() >> 11), -40);
+    case 2:
+      return std::ldexp(static_cast<double>(random() >> 11), -20);
+    case 3:
+      return 1.0e12 * static_cast<double>(index);
+    default:
+      return static_cast<double>(random() % 100000) / 1000.0;
+  }
+}
+
+struct BatchRun {
+  const char* name;
+  std::vector<std::size_t> counts;  // values per record, in order
+  char decimal_mark = '.';
+  bool finish_twice = false;
+};
+
+std::vector<std::size_t> repeat(std::size_t count, std::size_t times) {
+  return std::vector<std::size_t>(times, count);
+}
+
+std::vector<std::size_t> random_counts(std::size_t records, std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  std::vector<std::size_t> counts(records);
+  for (std::size_t& c : counts)
+    c = random() % 16 == 0 ? 1 + random() % RecordBatches::kMaxValues : 3 + random() % 10;
+  return counts;
+}
+
+class RecordBatchesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { kud::io::reset_units(); }
+  void TearDown() override { kud::io::reset_units(); }
+  test::TempDir dir_;
+};
+
+TEST_F(RecordBatchesTest, SameBytesAsRecordByRecord) {
+  const std::vector<BatchRun> runs = {
+      {"none", {}},
+      {"one record", {3}},
+      {"one full-width record", {RecordBatches::kMaxValues}},
+      {"full-width records cross the value limit", repeat(RecordBatches::kMaxValues, 40)},
+      {"single values cross the record limit", repeat(1, 2048 * 3 + 1)},
+      {"exactly the record limit", repeat(1, 2048)},
+      {"exactly the value limit", repeat(6, 2048)},
+      {"typical lines", random_counts(20000, 1)},
+      {"typical lines, decimal comma", random_counts(5000, 2), ','},
+      {"finish called twice", random_counts(3000, 3), '.', true},
+  };
+  for (const BatchRun& run : runs) {
+    SCOPED_TRACE(run.name);
+    const std::string path = dir_.file("out");
+    ASSERT_EQ(kud::io::open_unit(kUnit, {.name = path}), 0);
+    std::mt19937_64 random(7);
+    std::string expect;
+    std::vector<double> values;
+    std::string record;
+    {
+      RecordBatches batches(kUnit, run.decimal_mark);
+      for (std::size_t r = 0; r < run.counts.size(); ++r) {
+        const std::size_t count = run.counts[r];
+        const std::span<double> room = batches.next_values();
+        ASSERT_EQ(room.size(), RecordBatches::kMaxValues);
+        values.resize(count);
+        for (std::size_t i = 0; i < count; ++i) values[i] = value_of(r, i, random);
+        std::copy(values.begin(), values.end(), room.begin());
+        // Whatever follows the record's values in the room is not part of it.
+        if (count < room.size()) room[count] = 1.0;
+        record.assign(count * zelp::kFieldStep, '?');
+        record.resize(zelp::assemble_data_record(values, record, run.decimal_mark));
+        expect += record + "\r\n";
+        ASSERT_EQ(batches.add(count), 0);
+      }
+      ASSERT_EQ(batches.finish(), 0);
+      if (run.finish_twice) {
+        ASSERT_EQ(batches.finish(), 0);
+      }
+    }
+    ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+    const std::string got = test::read_file(path);
+    ASSERT_EQ(got.size(), expect.size());
+    EXPECT_TRUE(got == expect);
+  }
+}
+
+TEST_F(RecordBatchesTest, WriteFailureIsReturnedAndStops) {
+  // A full device: the failure comes back from add() once a batch is written, or from finish(),
+  // and then again on every later call.
+  ASSERT_EQ(kud::io::open_unit(kUnit, {.name = "/dev/full"}), 0);
+  RecordBatches batches(kUnit, '.');
+  std::int32_t error = 0;
+  std::size_t records = 0;
+  for (; records < 100000 && error == 0; ++records) {
+    std::span<double> room = batches.next_values();
+    std::fill_n(room.begin(), 10, 1.5);
+    error = batches.add(10);
+  }
+  if (error == 0) error = batches.finish();
+  EXPECT_EQ(error, ENOSPC);
+  EXPECT_LT(records, 100000U);
+  EXPECT_EQ(batches.finish(), ENOSPC);
+  EXPECT_EQ(batches.add(1), ENOSPC);
+  EXPECT_NE(kud::io::close_unit(kUnit), 0);
+}
+
+TEST_F(RecordBatchesTest, DroppedWithoutFinishWritesNothingMore) {
+  // Leaving a run early (a failure elsewhere) stops the thread; what was not written stays
+  // unwritten and nothing hangs.
+  const std::string path = dir_.file("out");
+  ASSERT_EQ(kud::io::open_unit(kUnit, {.name = path}), 0);
+  {
+    RecordBatches batches(kUnit, '.');
+    for (int r = 0; r < 5000; ++r) {
+      batches.next_values()[0] = 2.0;
+      ASSERT_EQ(batches.add(1), 0);
+    }
+  }
+  ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+  const std::string got = test::read_file(path);
+  const std::string one = std::string(14 - 5, ' ') + "2.000\t\r\n";
+  EXPECT_EQ(got.size() % one.size(), 0U);
+  EXPECT_LT(got.size(), 5000 * one.size());
+  EXPECT_EQ(got.substr(0, one.size()), one);
+}
+
+}  // namespace
