@@ -111,8 +111,8 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
   RecordBatches records(kOutputUnit, how.decimal_mark);
   for (;;) {
     std::int32_t count = 0;
-    kud::RDMIX(count, g_kinds, records.next_values(), {}, kTextSlot, kInputUnit,
-               how.message_unit, ierr);
+    kud::RDMIX(count, g_kinds, records.next_values(), {}, kTextSlot, kInputUnit, how.message_unit,
+               ierr);
     if (ierr != 0) {
       // The fetch leaves minus the error number; anything else still is a failed read.
       const std::int32_t status = kud::RDSTAT();
