@@ -86,6 +86,8 @@ done
 timed() {  # name round
   local name=$1 round=$2 start end
   local report=$work/$name.$round.time
+  # Each tool writes a new file: dropping the last round's output is not part of the work.
+  rm -f "$work/$name.out"
   start=${EPOCHREALTIME/./}
   case $name in
     wc) /usr/bin/time -v -o "$report" wc -l < "$input" > /dev/null ;;
