@@ -12,9 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fileio/units.hpp"
@@ -27,6 +29,42 @@ using kud::io::OpenRequest;
 
 constexpr std::int32_t kUnit = 11;
 constexpr std::size_t kBlockSize = kud::io::kBlockSize;
+
+// A pipe whose reader takes 4 KB at a time and pauses before each of its first slow_reads
+// reads, so that a writer's blocks stay in flight for a while.
+class SlowPipe {
+ public:
+  SlowPipe(int slow_reads, std::chrono::milliseconds pause) {
+    if (::pipe(ends_) != 0) return;
+    reader_ = std::thread([this, slow_reads, pause] {
+      std::string chunk(4096, '\0');
+      for (int round = 0;; ++round) {
+        if (round < slow_reads) std::this_thread::sleep_for(pause);
+        const ssize_t n = ::read(ends_[0], chunk.data(), chunk.size());
+        if (n <= 0) break;
+        got_.append(chunk.data(), static_cast<std::size_t>(n));
+      }
+    });
+  }
+  ~SlowPipe() { static_cast<void>(finish()); }
+  SlowPipe(const SlowPipe&) = delete;
+  SlowPipe& operator=(const SlowPipe&) = delete;
+
+  [[nodiscard]] int write_end() const { return ends_[1]; }
+
+  // Closes the write end and returns everything the reader got.
+  std::string finish() {
+    if (ends_[1] >= 0) ::close(std::exchange(ends_[1], -1));
+    if (reader_.joinable()) reader_.join();
+    if (ends_[0] >= 0) ::close(std::exchange(ends_[0], -1));
+    return got_;
+  }
+
+ private:
+  int ends_[2] = {-1, -1};
+  std::thread reader_;
+  std::string got_;
+};
 
 class UnitsTest : public ::testing::Test {
  protected:
@@ -411,20 +449,10 @@ TEST_F(UnitsTest, BlocksWrittenInTheBackgroundKeepOrderAndPosition) {
 TEST_F(UnitsTest, ConsoleWaitsForBlocksInFlight) {
   // A slow reader keeps the buffered unit's blocks in flight on the pipe; a write-through record
   // on the same descriptor still comes after all of them.
-  int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
-  std::string got;
-  std::thread reader([&] {
-    std::string chunk(4096, '\0');
-    for (int round = 0;; ++round) {
-      if (round < 40) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      const ssize_t n = ::read(ends[0], chunk.data(), chunk.size());
-      if (n <= 0) break;
-      got.append(chunk.data(), static_cast<std::size_t>(n));
-    }
-  });
-  ASSERT_EQ(kud::io::attach_unit(20, ends[1], "pipe", true), 0);
-  ASSERT_EQ(kud::io::attach_unit(21, ends[1], "console", false), 0);
+  SlowPipe pipe(40, std::chrono::milliseconds(2));
+  ASSERT_GE(pipe.write_end(), 0);
+  ASSERT_EQ(kud::io::attach_unit(20, pipe.write_end(), "pipe", true), 0);
+  ASSERT_EQ(kud::io::attach_unit(21, pipe.write_end(), "console", false), 0);
   std::string expect;
   for (int i = 0; i < 3 * 256 * 1024 / 8; ++i) {
     const std::string record = std::to_string(1000000 + i);
@@ -437,9 +465,7 @@ TEST_F(UnitsTest, ConsoleWaitsForBlocksInFlight) {
   expect += "last\r\n";
   ASSERT_EQ(kud::io::close_unit(20), 0);
   ASSERT_EQ(kud::io::close_unit(21), 0);
-  ::close(ends[1]);
-  reader.join();
-  ::close(ends[0]);
+  const std::string got = pipe.finish();
   EXPECT_EQ(got.size(), expect.size());
   EXPECT_TRUE(got == expect);
 }
@@ -502,19 +528,9 @@ TEST_F(UnitsTest, ForkWaitsForTheBlockInFlight) {
   // A slow reader keeps blocks in flight. fork() waits until the block in flight is written, so
   // the child, which has no writer thread, flushes and exits instead of waiting for ever, and
   // everything the parent wrote before the fork reaches the pipe before the child's copy.
-  int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
-  std::string got;
-  std::thread reader([&] {
-    std::string chunk(4096, '\0');
-    for (;;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      const ssize_t n = ::read(ends[0], chunk.data(), chunk.size());
-      if (n <= 0) break;
-      got.append(chunk.data(), static_cast<std::size_t>(n));
-    }
-  });
-  ASSERT_EQ(kud::io::attach_unit(20, ends[1], "pipe", true), 0);
+  SlowPipe pipe(std::numeric_limits<int>::max(), std::chrono::milliseconds(1));
+  ASSERT_GE(pipe.write_end(), 0);
+  ASSERT_EQ(kud::io::attach_unit(20, pipe.write_end(), "pipe", true), 0);
   std::string sent;
   for (int i = 0; i < 2 * 256 * 1024 / 8; ++i) {
     const std::string record = std::to_string(1000000 + i);
@@ -523,9 +539,7 @@ TEST_F(UnitsTest, ForkWaitsForTheBlockInFlight) {
   }
   EXPECT_EXIT(std::_Exit(kud::io::flush_unit(20) == 0 ? 0 : 1), ::testing::ExitedWithCode(0), "");
   ASSERT_EQ(kud::io::close_unit(20), 0);
-  ::close(ends[1]);
-  reader.join();
-  ::close(ends[0]);
+  const std::string got = pipe.finish();
   // The parent's two full blocks, written before the fork; the child's copy of the rest; the
   // parent's rest at close.
   const std::size_t block = kud::io::kBlockSize / 9 * 9;  // whole records of 9 bytes
