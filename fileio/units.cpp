@@ -25,6 +25,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace kud::io {
 namespace {
@@ -307,31 +308,33 @@ std::int32_t note_write(Unit& u, std::int32_t err) {
 
 Unit* g_in_flight = nullptr;  // the unit whose block the background writer holds
 
-// Waits for the unit's block in flight, if any. Returns the failure of a block written in the
-// background that the unit has not been told of yet (also kept for close).
-std::int32_t settle(Unit& u) {
-  if (u.in_flight) {
-    u.in_flight = false;
-    g_in_flight = nullptr;
-    if (const std::int32_t err = block_writer().finish(); err != 0) {
-      note_write(u, err);
-      if (u.late_error == 0) u.late_error = err;
-    }
+// Waits for the unit's block in flight, if any. Its failure waits in late_error until the unit
+// is next used (and is kept for close).
+void wait_in_flight(Unit& u) {
+  if (!u.in_flight) return;
+  u.in_flight = false;
+  g_in_flight = nullptr;
+  if (const std::int32_t err = block_writer().finish(); err != 0) {
+    note_write(u, err);
+    if (u.late_error == 0) u.late_error = err;
   }
-  const std::int32_t err = u.late_error;
-  u.late_error = 0;
-  return err;
+}
+
+// As wait_in_flight; returns the failure of a block written in the background that the unit
+// has not been told of yet.
+std::int32_t settle(Unit& u) {
+  wait_in_flight(u);
+  return std::exchange(u.late_error, 0);
 }
 
 std::int32_t flush(Unit& u) {
-  const std::int32_t late = settle(u);
-  if (u.wlen == 0) return late;
-  const std::size_t size = u.wlen;
+  const std::size_t size = std::exchange(u.wlen, 0);
   // Buffered data that could not be written is dropped: retrying would repeat the failure and
-  // mix old records with new ones. The failure is kept for close.
-  u.wlen = 0;
-  const std::int32_t err = note_write(u, write_all(u.fd, {u.wbuf.get(), size}, {}));
-  return late != 0 ? late : err;
+  // mix old records with new ones. The failure is kept for close. After a failed block the
+  // rest is dropped too, so that the file has no records beyond a hole.
+  if (const std::int32_t late = settle(u); late != 0) return late;
+  if (size == 0) return 0;
+  return note_write(u, write_all(u.fd, {u.wbuf.get(), size}, {}));
 }
 
 // Hands the unit's full block to the background writer and goes on in its spare block; the
@@ -343,7 +346,7 @@ std::int32_t hand_off(Unit& u) {
     return late;
   }
   if (u.wlen == 0) return 0;
-  if (g_in_flight != nullptr) static_cast<void>(settle(*g_in_flight));
+  if (g_in_flight != nullptr) wait_in_flight(*g_in_flight);
   if (!ensure(u.wspare, kBlock) || !block_writer().start(u.fd, u.wbuf.get(), u.wlen))
     return flush(u);
   std::swap(u.wbuf, u.wspare);
