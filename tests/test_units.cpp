@@ -91,6 +91,17 @@ class UnitsTest : public ::testing::Test {
     return records;
   }
 
+  // Writes count records of 7 digits, 1000000 on, to unit; returns their bytes with CR LF.
+  static std::string write_numbered(std::int32_t unit, int count) {
+    std::string sent;
+    for (int i = 0; i < count; ++i) {
+      const std::string record = std::to_string(1000000 + i);
+      EXPECT_EQ(kud::io::write_record(unit, record), 0);
+      sent += record + "\r\n";
+    }
+    return sent;
+  }
+
   static std::string read_one(std::int32_t unit, std::size_t n) {
     std::string buffer(n, '?');
     std::int32_t kept = 0;
@@ -453,12 +464,7 @@ TEST_F(UnitsTest, ConsoleWaitsForBlocksInFlight) {
   ASSERT_GE(pipe.write_end(), 0);
   ASSERT_EQ(kud::io::attach_unit(20, pipe.write_end(), "pipe", true), 0);
   ASSERT_EQ(kud::io::attach_unit(21, pipe.write_end(), "console", false), 0);
-  std::string expect;
-  for (int i = 0; i < 3 * 256 * 1024 / 8; ++i) {
-    const std::string record = std::to_string(1000000 + i);
-    ASSERT_EQ(kud::io::write_record(20, record), 0);
-    expect += record + "\r\n";
-  }
+  std::string expect = write_numbered(20, 3 * 256 * 1024 / 8);
   ASSERT_EQ(kud::io::write_record(21, "console"), 0);
   expect += "console\r\n";
   ASSERT_EQ(kud::io::write_record(20, "last"), 0);
@@ -531,12 +537,7 @@ TEST_F(UnitsTest, ForkWaitsForTheBlockInFlight) {
   SlowPipe pipe(std::numeric_limits<int>::max(), std::chrono::milliseconds(1));
   ASSERT_GE(pipe.write_end(), 0);
   ASSERT_EQ(kud::io::attach_unit(20, pipe.write_end(), "pipe", true), 0);
-  std::string sent;
-  for (int i = 0; i < 2 * 256 * 1024 / 8; ++i) {
-    const std::string record = std::to_string(1000000 + i);
-    ASSERT_EQ(kud::io::write_record(20, record), 0);
-    sent += record + "\r\n";
-  }
+  const std::string sent = write_numbered(20, 2 * 256 * 1024 / 8);
   EXPECT_EXIT(std::_Exit(kud::io::flush_unit(20) == 0 ? 0 : 1), ::testing::ExitedWithCode(0), "");
   ASSERT_EQ(kud::io::close_unit(20), 0);
   const std::string got = pipe.finish();
