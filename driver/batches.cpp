@@ -15,11 +15,8 @@ namespace zelp {
 namespace {
 
 constexpr auto kStep = static_cast<std::size_t>(kFieldStep);
-// A batch is handed over once it holds this many values or records: large enough that handing
-// over is rare (about a thousand lines of a typical print-out), small enough that its text fits
-// one output block, which the unit writes as it is.
-constexpr std::size_t kBatchValues = std::size_t{12} * 1024;
-constexpr std::size_t kBatchRecords = 2048;
+constexpr std::size_t kBatchValues = RecordBatches::kBatchValues;
+constexpr std::size_t kBatchRecords = RecordBatches::kBatchRecords;
 constexpr std::size_t kValueRoom = kBatchValues - 1 + RecordBatches::kMaxValues;
 constexpr std::size_t kTextRoom = kValueRoom * kStep + kBatchRecords * 2;
 static_assert(kTextRoom <= kud::io::kBlockSize, "a batch's text fits one output block");

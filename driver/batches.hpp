@@ -15,6 +15,11 @@ namespace zelp {
 class RecordBatches {
  public:
   static constexpr std::size_t kMaxValues = 1024;  // in one record
+  // A batch goes to the thread once it holds this many values or records: large enough that
+  // handing over is rare (the hand-over wakes the thread, which costs the caller), small enough
+  // that its text fits one output block, which the unit writes as it is.
+  static constexpr std::size_t kBatchValues = std::size_t{24} * 1024;
+  static constexpr std::size_t kBatchRecords = 4096;
 
   // Records go to unit, every field with decimal_mark as the point.
   RecordBatches(std::int32_t unit, char decimal_mark);

@@ -29,7 +29,7 @@ inline constexpr std::int32_t kRereadLimit = 4096;
 
 // Read and write block size. A buffered unit copies a record of up to this many bytes, CR LF
 // included, into its block; a longer one is written straight away.
-inline constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
+inline constexpr std::size_t kBlockSize = std::size_t{512} * 1024;
 
 enum class FileStatus : std::int32_t { kOld, kNew, kUnknown, kScratch };
 

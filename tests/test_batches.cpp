@@ -21,6 +21,10 @@ namespace {
 using zelp::RecordBatches;
 
 constexpr std::int32_t kUnit = 42;
+constexpr std::size_t kRecordLimit = RecordBatches::kBatchRecords;
+constexpr std::size_t kValueLimit = RecordBatches::kBatchValues;
+static_assert(kValueLimit % 1024 == 0 && kValueLimit / 1024 <= RecordBatches::kMaxValues &&
+              1024 < kRecordLimit);
 
 // The values of record r of a run: mixed magnitudes and signs, some needing asterisks.
 double value_of(std::size_t record, std::size_t index, std::mt19937_64& random) {
@@ -70,9 +74,9 @@ TEST_F(RecordBatchesTest, SameBytesAsRecordByRecord) {
       {"one record", {3}},
       {"one full-width record", {RecordBatches::kMaxValues}},
       {"full-width records cross the value limit", repeat(RecordBatches::kMaxValues, 40)},
-      {"single values cross the record limit", repeat(1, 2048 * 3 + 1)},
-      {"exactly the record limit", repeat(1, 2048)},
-      {"exactly the value limit", repeat(6, 2048)},
+      {"single values cross the record limit", repeat(1, kRecordLimit * 3 + 1)},
+      {"exactly the record limit", repeat(1, kRecordLimit)},
+      {"exactly the value limit", repeat(kValueLimit / 1024, 1024)},
       {"typical lines", random_counts(20000, 1)},
       {"typical lines, decimal comma", random_counts(5000, 2), ','},
       {"finish called twice", random_counts(3000, 3), '.', true},
@@ -136,11 +140,12 @@ TEST_F(RecordBatchesTest, WriteFailureIsReturnedAndStops) {
 TEST_F(RecordBatchesTest, DroppedWithoutFinishWritesNothingMore) {
   // Leaving a run early (a failure elsewhere) stops the thread; what was not written stays
   // unwritten and nothing hangs.
+  constexpr std::size_t kDropped = 2 * kRecordLimit + kRecordLimit / 2;
   const std::string path = dir_.file("out");
   ASSERT_EQ(kud::io::open_unit(kUnit, {.name = path}), 0);
   {
     RecordBatches batches(kUnit, '.');
-    for (int r = 0; r < 5000; ++r) {
+    for (std::size_t r = 0; r < kDropped; ++r) {
       batches.next_values()[0] = 2.0;
       ASSERT_EQ(batches.add(1), 0);
     }
@@ -149,7 +154,7 @@ TEST_F(RecordBatchesTest, DroppedWithoutFinishWritesNothingMore) {
   const std::string got = test::read_file(path);
   const std::string one = std::string(14 - 5, ' ') + "2.000\t\r\n";
   EXPECT_EQ(got.size() % one.size(), 0U);
-  EXPECT_LT(got.size(), 5000 * one.size());
+  EXPECT_LT(got.size(), kDropped * one.size());
   EXPECT_EQ(got.substr(0, one.size()), one);
 }
 

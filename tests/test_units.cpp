@@ -464,7 +464,7 @@ TEST_F(UnitsTest, ConsoleWaitsForBlocksInFlight) {
   ASSERT_GE(pipe.write_end(), 0);
   ASSERT_EQ(kud::io::attach_unit(20, pipe.write_end(), "pipe", true), 0);
   ASSERT_EQ(kud::io::attach_unit(21, pipe.write_end(), "console", false), 0);
-  std::string expect = write_numbered(20, 3 * 256 * 1024 / 8);
+  std::string expect = write_numbered(20, 3 * kBlockSize / 8);
   ASSERT_EQ(kud::io::write_record(21, "console"), 0);
   expect += "console\r\n";
   ASSERT_EQ(kud::io::write_record(20, "last"), 0);
@@ -537,7 +537,7 @@ TEST_F(UnitsTest, ForkWaitsForTheBlockInFlight) {
   SlowPipe pipe(std::numeric_limits<int>::max(), std::chrono::milliseconds(1));
   ASSERT_GE(pipe.write_end(), 0);
   ASSERT_EQ(kud::io::attach_unit(20, pipe.write_end(), "pipe", true), 0);
-  const std::string sent = write_numbered(20, 2 * 256 * 1024 / 8);
+  const std::string sent = write_numbered(20, 2 * kBlockSize / 8);
   EXPECT_EXIT(std::_Exit(kud::io::flush_unit(20) == 0 ? 0 : 1), ::testing::ExitedWithCode(0), "");
   ASSERT_EQ(kud::io::close_unit(20), 0);
   const std::string got = pipe.finish();
@@ -557,14 +557,16 @@ TEST_F(UnitsTest, BackgroundWriteFailureComesBackToItsUnit) {
   open_file(2, dir_.file("good"), FileStatus::kUnknown);
   const std::string record(1000, 'r');
   const std::string good(997, 'g');
+  // A block holds about kBlockSize / 1000 records of either unit.
+  const auto per_block = static_cast<int>(kBlockSize / record.size());
   std::int32_t first_failure = 0;
   int records = 0;
-  for (; records < 2000 && first_failure == 0; ++records) {
+  for (; records < 8 * per_block && first_failure == 0; ++records) {
     first_failure = kud::io::write_record(1, record);
     ASSERT_EQ(kud::io::write_record(2, good), 0);
   }
   EXPECT_EQ(first_failure, ENOSPC);
-  EXPECT_LT(records, 1000);  // within a few blocks
+  EXPECT_LT(records, 4 * per_block);  // within a few blocks
   EXPECT_EQ(kud::io::close_unit(1), ENOSPC);
   ASSERT_EQ(kud::io::close_unit(2), 0);
   std::string expect;
