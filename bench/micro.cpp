@@ -2,16 +2,24 @@
 // line of the in-memory text again and again, with the reader set up as the program sets it up
 // (132 characters a line); render_field formats a cycle of typical values; LENTRM trims a
 // 256-character buffer holding a short text, as the driver's answer and line buffers do.
+//
+// RDMIX/workload_file reads a whole file through RDMIX, as the program's reading thread does
+// (file fetch, line building, splitting; no rendering): its lines vary as real ones do, so the
+// processor's branch prediction is tested as well. Name the file in ZELP_WORKLOAD, say a 5 MB
+// zelp_workload output; without it the benchmark is skipped.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string_view>
 
+#include "driver/extract.hpp"
 #include "driver/records.hpp"
 #include "driver/text.hpp"
+#include "fileio/units.hpp"
 #include "reader/items.hpp"
 #include "reader/reader_state.hpp"
 
@@ -75,6 +83,42 @@ void rdmix_line(benchmark::State& state, Line line) {
   state.SetItemsProcessed(state.iterations() * count);
 }
 
+// Every line of the file named in ZELP_WORKLOAD, once per iteration, read with the program's
+// settings (2048 characters a line, the texts of items not asked for).
+void rdmix_workload_file(benchmark::State& state) {
+  const char* name = std::getenv("ZELP_WORKLOAD");
+  if (name == nullptr || *name == '\0') {
+    state.SkipWithError("set ZELP_WORKLOAD to a workload file");
+    return;
+  }
+  constexpr std::int32_t kUnit = zelp::kInputUnit;
+  kud::io::reset_units();
+  if (kud::io::open_unit(kUnit, {.name = name, .status = kud::io::FileStatus::kOld}) != 0) {
+    state.SkipWithError("ZELP_WORKLOAD cannot be opened");
+    return;
+  }
+  kud::reset_reader_state();
+  std::array<std::int32_t, 1024> kinds;
+  std::array<double, 1024> values;
+  std::int64_t lines = 0;
+  for (auto _ : state) {
+    std::int32_t ierr = 0;
+    kud::INIFII(kUnit, kSilent, ierr);
+    kud::RDSET(kud::kMaxLine, kud::kSetNchlin);
+    std::int32_t count = 0;
+    while (count >= 0 && ierr == 0) {
+      kud::RDMIX(count, kinds, values, {}, 0, kUnit, kSilent, ierr);
+      ++lines;
+    }
+    if (ierr != 0 || kud::io::rewind_unit(kUnit) != 0) {
+      state.SkipWithError("reading ZELP_WORKLOAD failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(lines);
+  static_cast<void>(kud::io::close_unit(kUnit));
+}
+
 // Values as the workload prints them: small and large, negative, exact halves, too wide.
 constexpr std::array<double, 16> kFieldValues = {
     1234.5678, -0.5,    42.0,      6.283185307179586, 0.0625, -7.25e-2, 128.0, 1.0e10,
@@ -115,6 +159,8 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("RDMIX/data_line", rdmix_line, kDataLine);
   benchmark::RegisterBenchmark("RDMIX/text_line", rdmix_line, kTextLine);
   benchmark::RegisterBenchmark("RDMIX/expression_line", rdmix_line, kExpressionLine);
+  benchmark::RegisterBenchmark("RDMIX/workload_file", rdmix_workload_file)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("render_field", render_field_values);
   benchmark::RegisterBenchmark("LENTRM/short_text_in_256", lentrm_short_text);
   benchmark::Initialize(&argc, argv);
