@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <utility>
 
 #include "driver/records.hpp"
 #include "fileio/units.hpp"
@@ -23,20 +21,19 @@ static_assert(kTextRoom <= kud::io::kBlockSize, "a batch's text fits one output 
 
 }  // namespace
 
-// The records of a batch: their values one after the other, each record's count, and, once
-// rendered, their text with CR LF in an output block, which the output unit takes over.
+// The records of a batch: their values one after the other and each record's count; the
+// output block its text is rendered into, with CR LF, which the output unit takes over.
 struct RecordBatches::Batch {
   std::array<double, kValueRoom> values;
   std::array<std::uint16_t, kBatchRecords> counts;
   std::unique_ptr<char[]> text;  // kBlockSize bytes
   std::size_t value_count;
   std::size_t record_count;
-  std::size_t text_length;
+  char decimal_mark;
 
   void clear() {
     value_count = 0;
     record_count = 0;
-    text_length = 0;
   }
 };
 static_assert(RecordBatches::kMaxValues <= UINT16_MAX);
@@ -53,13 +50,9 @@ RecordBatches::RecordBatches(std::int32_t unit, char decimal_mark)
 }
 
 RecordBatches::~RecordBatches() {
-  if (!thread_.joinable()) return;
-  {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
+  // The batches are static and the next instance starts by clearing them: the writer thread
+  // must be done with them. A failure it meets stays with the unit, for its flush or close.
+  if (handed_) kud::io::wait_for_unit(unit_);
 }
 
 std::span<double> RecordBatches::next_values() {
@@ -67,6 +60,7 @@ std::span<double> RecordBatches::next_values() {
 }
 
 std::int32_t RecordBatches::add(std::size_t count) {
+  if (error_ != 0) return error_;
   Batch& batch = *filling_;
   batch.counts[batch.record_count++] = static_cast<std::uint16_t>(count);
   batch.value_count += count;
@@ -75,99 +69,42 @@ std::int32_t RecordBatches::add(std::size_t count) {
 }
 
 std::int32_t RecordBatches::finish() {
-  if (const std::int32_t error = collect(); error != 0) return error;
-  if (const std::int32_t error = prepare(*filling_); error != 0) return error;
-  render(*filling_);
-  return write(*filling_);
+  if (error_ != 0 || filling_->record_count == 0) return error_;
+  return hand_over();
 }
 
-// Gives the batch an output block to render into, unless it has one.
-std::int32_t RecordBatches::prepare(Batch& batch) {
-  if (error_ == 0 && !batch.text) {
-    batch.text.reset(new (std::nothrow) char[kud::io::kBlockSize]);
-    if (!batch.text) error_ = ENOMEM;
-  }
-  return error_;
-}
-
-// Writes the batch in flight once rendered, then gives the full batch to the thread and fills
-// the other one; renders and writes in place where no thread runs.
+// Gives the full batch to the unit, which renders it on its writer thread, and fills the other
+// one. Once the unit has taken a batch, it is done with the one before.
 std::int32_t RecordBatches::hand_over() {
-  if (const std::int32_t error = collect(); error != 0) return error;
-  if (const std::int32_t error = prepare(*filling_); error != 0) return error;
-  if (!start_thread()) {
-    render(*filling_);
-    return write(*filling_);
+  Batch& full = *filling_;
+  if (!full.text) {
+    full.text.reset(new (std::nothrow) char[kud::io::kBlockSize]);
+    if (!full.text) return error_ = ENOMEM;
   }
-  Batch* const full = filling_;
-  filling_ = full == &storage()[0] ? &storage()[1] : &storage()[0];
-  in_flight_ = full;
-  {
-    const std::lock_guard lock(mutex_);
-    queued_ = full;
-  }
-  changed_.notify_all();
+  full.decimal_mark = decimal_mark_;
+  handed_ = true;
+  error_ = kud::io::write_block_filled(unit_, full.text, render, &full);
+  if (error_ != 0) return error_;
+  filling_ = &full == &storage()[0] ? &storage()[1] : &storage()[0];
+  filling_->clear();
   return 0;
 }
 
-// Waits for the batch in flight, if any, and writes it.
-std::int32_t RecordBatches::collect() {
-  if (in_flight_ == nullptr) return error_;
-  {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queued_ == nullptr; });
-  }
-  Batch& batch = *std::exchange(in_flight_, nullptr);
-  return write(batch);
-}
-
-std::int32_t RecordBatches::write(Batch& batch) {
-  if (error_ == 0 && batch.record_count > 0) {
-    error_ = kud::io::write_block(unit_, batch.text, batch.text_length);
-  }
-  batch.clear();
-  return error_;
-}
-
-void RecordBatches::render(Batch& batch) const {
+std::size_t RecordBatches::render(void* batch_address, std::span<char> block) {
+  const Batch& batch = *static_cast<const Batch*>(batch_address);
   const std::span<const double> values(batch.values);
-  const std::span<char> text(batch.text.get(), kTextRoom);
+  const std::span<char> text = block.first(kTextRoom);
   std::size_t value = 0;
   std::size_t length = 0;
   for (std::size_t record = 0; record < batch.record_count; ++record) {
     const std::size_t count = batch.counts[record];
     length += assemble_data_record(values.subspan(value, count),
-                                   text.subspan(length, count * kStep), decimal_mark_);
+                                   text.subspan(length, count * kStep), batch.decimal_mark);
     text[length++] = '\r';
     text[length++] = '\n';
     value += count;
   }
-  batch.text_length = length;
-}
-
-bool RecordBatches::start_thread() {
-  if (thread_.joinable()) return true;
-  if (thread_failed_) return false;
-  try {
-    thread_ = std::thread(&RecordBatches::run, this);
-  } catch (const std::system_error&) {
-    thread_failed_ = true;
-  }
-  return !thread_failed_;
-}
-
-void RecordBatches::run() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [this] { return queued_ != nullptr || stopping_; });
-    if (queued_ == nullptr) return;
-    Batch& batch = *queued_;
-    lock.unlock();
-    render(batch);
-    lock.lock();
-    queued_ = nullptr;
-    changed_.notify_all();
-  }
+  return length;
 }
 
 }  // namespace zelp

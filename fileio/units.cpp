@@ -101,13 +101,19 @@ std::int32_t close_all();
 
 std::int32_t write_all(int fd, std::string_view a, std::string_view b);
 
+// Runs a caller's filler on a whole block; a length beyond the block counts as the block.
+std::size_t fill_block(BlockFiller filler, void* context, char* data) {
+  return std::min(filler(context, {data, kBlock}), kBlock);
+}
+
 // One background thread writes full blocks of buffered units, so that the program fills the
 // next block while the system takes the last one. It holds one block at a time.
 class BlockWriter {
  public:
-  // Starts writing data[0, size) to fd; the previous block must be finished. False when no
-  // thread could be started: the caller then writes the block itself.
-  bool start(int fd, const char* data, std::size_t size) {
+  // Starts writing data[0, size) to fd; with a filler, data[0, filler(context, data)) instead,
+  // the filler run on the writer thread first. The previous block must be finished. False when
+  // no thread could be started: the caller then writes the block itself.
+  bool start(int fd, char* data, std::size_t size, BlockFiller filler, void* context) {
     std::unique_lock lock(mutex_);
     if (!running_) {
       if (!fork_safe_) return false;
@@ -121,6 +127,8 @@ class BlockWriter {
     fd_ = fd;
     data_ = data;
     size_ = size;
+    filler_ = filler;
+    context_ = context;
     state_ = State::kQueued;
     lock.unlock();
     changed_.notify_all();
@@ -160,9 +168,13 @@ class BlockWriter {
     for (;;) {
       changed_.wait(lock, [this] { return state_ == State::kQueued; });
       const int fd = fd_;
-      const std::string_view data(data_, size_);
+      char* const data = data_;
+      std::size_t size = size_;
+      const BlockFiller filler = filler_;
+      void* const context = context_;
       lock.unlock();
-      const std::int32_t error = write_all(fd, data, {});
+      if (filler != nullptr) size = fill_block(filler, context, data);
+      const std::int32_t error = write_all(fd, {data, size}, {});
       lock.lock();
       error_ = error;
       state_ = State::kDone;
@@ -176,8 +188,10 @@ class BlockWriter {
   bool fork_safe_ = true;  // the fork handlers are in place
   State state_ = State::kIdle;
   int fd_ = -1;
-  const char* data_ = nullptr;
+  char* data_ = nullptr;
   std::size_t size_ = 0;
+  BlockFiller filler_ = nullptr;
+  void* context_ = nullptr;
   std::int32_t error_ = 0;
 };
 
@@ -353,16 +367,20 @@ std::int32_t flush(Unit& u) {
 
 // Hands the unit's full block to the background writer and goes on in its spare block; the
 // block written before, this unit's or another's, is waited for first. Writes the block at once
-// where no background write can start.
-std::int32_t hand_off(Unit& u) {
+// where no background write can start. With a filler, the block's text is what the filler puts
+// into it, on the writer thread or here.
+std::int32_t hand_off(Unit& u, BlockFiller filler = nullptr, void* context = nullptr) {
   if (const std::int32_t late = settle(u); late != 0) {
     u.wlen = 0;  // dropped, as a failed flush drops it
     return late;
   }
-  if (u.wlen == 0) return 0;
+  if (u.wlen == 0 && filler == nullptr) return 0;
   if (g_in_flight != nullptr) wait_in_flight(*g_in_flight);
-  if (!ensure(u.wspare, kBlock) || !block_writer().start(u.fd, u.wbuf.get(), u.wlen))
+  if (!ensure(u.wspare, kBlock) ||
+      !block_writer().start(u.fd, u.wbuf.get(), u.wlen, filler, context)) {
+    if (filler != nullptr) u.wlen = fill_block(filler, context, u.wbuf.get());
     return flush(u);
+  }
   std::swap(u.wbuf, u.wspare);
   u.wlen = 0;
   u.in_flight = true;
@@ -726,6 +744,21 @@ std::int32_t write_block(std::int32_t unit, std::unique_ptr<char[]>& block, std:
   return hand_off(*u);
 }
 
+std::int32_t write_block_filled(std::int32_t unit, std::unique_ptr<char[]>& block,
+                                BlockFiller filler, void* context) {
+  Unit* u = slot(unit);
+  if (u == nullptr || !u->connected) return EBADF;
+  if (!block || filler == nullptr) return EINVAL;
+  if (const std::int32_t err = enter_writing(*u); err != 0) return err;
+  if (u->write_through)
+    return put(unit, {block.get(), fill_block(filler, context, block.get())}, false);
+  // As write_block: what the unit holds goes first, then the caller's block, filled on the way.
+  if (const std::int32_t err = hand_off(*u); err != 0) return err;
+  std::swap(u->wbuf, block);
+  u->wlen = 0;
+  return hand_off(*u, filler, context);
+}
+
 std::int32_t backspace_unit(std::int32_t unit) {
   Unit* u = slot(unit);
   if (u == nullptr || !u->connected) return EBADF;
@@ -754,6 +787,11 @@ std::int32_t flush_unit(std::int32_t unit) {
   Unit* u = slot(unit);
   if (u == nullptr || !u->connected) return EBADF;
   return flush(*u);
+}
+
+void wait_for_unit(std::int32_t unit) {
+  Unit* u = slot(unit);
+  if (u != nullptr && u->connected) wait_in_flight(*u);
 }
 
 std::int32_t close_unit(std::int32_t unit) { return close_slot(unit); }

@@ -69,6 +69,17 @@ struct OpenRequest {
 [[nodiscard]] std::int32_t write_block(std::int32_t unit, std::unique_ptr<char[]>& block,
                                        std::size_t length);
 
+// Puts whole records, each with its CR LF, at the start of block (kBlockSize bytes) and returns
+// their length. It runs on another thread, so it must not use the units.
+using BlockFiller = std::size_t (*)(void* context, std::span<char> block);
+
+// As write_block, with block's records made by filler(context, block). Where the unit writes in
+// the background, the filler runs on the writer thread and the caller goes on at once; the
+// filler is done, and context free again, once the unit's next write, flush or close returns
+// (and once any buffered unit hands over its next full block).
+[[nodiscard]] std::int32_t write_block_filled(std::int32_t unit, std::unique_ptr<char[]>& block,
+                                              BlockFiller filler, void* context);
+
 // Writes text with no terminator (a console prompt).
 [[nodiscard]] std::int32_t write_prompt(std::int32_t unit, std::string_view text);
 
@@ -83,6 +94,10 @@ struct OpenRequest {
 
 // Writes out what is buffered for the unit.
 [[nodiscard]] std::int32_t flush_unit(std::int32_t unit);
+
+// Waits until the unit's block in flight, if any, is written (and its filler done). Its
+// failure stays with the unit: the next write, flush or close returns it.
+void wait_for_unit(std::int32_t unit);
 
 // Flushes and disconnects the unit. Closing a unit that is not connected is no error. The
 // console units (0, 5, 6, kConsoleErr) are only flushed: they stay connected.

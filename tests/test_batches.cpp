@@ -1,4 +1,4 @@
-// Data records rendered a batch at a time on a second thread must come out as the same bytes as
+// Data records rendered a batch at a time on the writer thread must come out as the same bytes as
 // records rendered and written one by one, across every way a batch can fill up.
 #include <gtest/gtest.h>
 
@@ -138,8 +138,8 @@ TEST_F(RecordBatchesTest, WriteFailureIsReturnedAndStops) {
 }
 
 TEST_F(RecordBatchesTest, DroppedWithoutFinishWritesNothingMore) {
-  // Leaving a run early (a failure elsewhere) stops the thread; what was not written stays
-  // unwritten and nothing hangs.
+  // Leaving a run early (a failure elsewhere) waits for the batches handed over; the records
+  // taken since stay unwritten and nothing hangs.
   constexpr std::size_t kDropped = 2 * kRecordLimit + kRecordLimit / 2;
   const std::string path = dir_.file("out");
   ASSERT_EQ(kud::io::open_unit(kUnit, {.name = path}), 0);

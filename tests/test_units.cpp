@@ -477,17 +477,29 @@ TEST_F(UnitsTest, ConsoleWaitsForBlocksInFlight) {
 }
 
 TEST_F(UnitsTest, WrittenBlocksKeepTheirPlaceAmongRecords) {
-  // Blocks handed over whole, between records, on a buffered unit and on a write-through one:
-  // the file holds everything in the order written, and the handed-back buffer can be reused.
+  // Blocks handed over whole or filled by a caller's filler, between records, on a buffered
+  // unit and on a write-through one: the file holds everything in the order written, and the
+  // handed-back buffer can be reused.
+  enum class Kind : std::uint8_t { kRecord, kBlock, kFilled };
   struct Step {
-    bool block;  // a block of the records' text, else one record
+    Kind kind;
     std::vector<std::string> records;
   };
   const std::string full_record(kBlockSize - 2, 'f');
   const std::vector<Step> steps = {
-      {false, {"a"}}, {true, {"b1", "b2", "b3"}}, {false, {"c"}},
-      {true, {}},     {true, {full_record}},      {true, {"e"}},
-      {false, {"g"}},
+      {Kind::kRecord, {"a"}},         {Kind::kBlock, {"b1", "b2", "b3"}},
+      {Kind::kRecord, {"c"}},         {Kind::kBlock, {}},
+      {Kind::kBlock, {full_record}},  {Kind::kBlock, {"e"}},
+      {Kind::kFilled, {"f1", "f2"}},  {Kind::kFilled, {"f3"}},
+      {Kind::kRecord, {"g"}},         {Kind::kFilled, {}},
+      {Kind::kFilled, {full_record}}, {Kind::kBlock, {"h"}},
+      {Kind::kRecord, {"i"}},
+  };
+  // The filler copies its step's text; the texts stay put until the unit is closed.
+  const kud::io::BlockFiller copy_text = [](void* context, std::span<char> to) {
+    const auto& text = *static_cast<const std::string*>(context);
+    std::copy(text.begin(), text.end(), to.begin());
+    return text.size();
   };
   for (const bool buffered : {true, false}) {
     SCOPED_TRACE(buffered ? "buffered" : "write-through");
@@ -496,18 +508,24 @@ TEST_F(UnitsTest, WrittenBlocksKeepTheirPlaceAmongRecords) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(kud::io::attach_unit(kUnit, fd, "blocks", buffered), 0);
     std::unique_ptr<char[]> block;
+    std::vector<std::string> texts(steps.size());
     std::string expect;
-    for (const Step& step : steps) {
-      std::string text;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const Step& step = steps[i];
+      std::string& text = texts[i];
       for (const std::string& record : step.records) text += record + "\r\n";
       expect += text;
-      if (!step.block) {
+      if (step.kind == Kind::kRecord) {
         ASSERT_EQ(kud::io::write_record(kUnit, step.records[0]), 0);
         continue;
       }
       if (!block) block = std::make_unique<char[]>(kBlockSize);
-      std::copy(text.begin(), text.end(), block.get());
-      ASSERT_EQ(kud::io::write_block(kUnit, block, text.size()), 0);
+      if (step.kind == Kind::kBlock) {
+        std::copy(text.begin(), text.end(), block.get());
+        ASSERT_EQ(kud::io::write_block(kUnit, block, text.size()), 0);
+      } else {
+        ASSERT_EQ(kud::io::write_block_filled(kUnit, block, copy_text, &text), 0);
+      }
       // The buffer handed back may be written at once without touching what is on its way.
       if (block) std::fill_n(block.get(), kBlockSize, 'X');
     }
@@ -526,6 +544,9 @@ TEST_F(UnitsTest, WriteBlockRefusesWhatItCannotTake) {
   EXPECT_EQ(kud::io::write_block(kUnit, block, kBlockSize + 1), EINVAL);
   std::unique_ptr<char[]> none;
   EXPECT_EQ(kud::io::write_block(kUnit, none, 1), EINVAL);
+  const kud::io::BlockFiller nothing = [](void*, std::span<char>) { return std::size_t{0}; };
+  EXPECT_EQ(kud::io::write_block_filled(kUnit, none, nothing, nullptr), EINVAL);
+  EXPECT_EQ(kud::io::write_block_filled(kUnit, block, nullptr, nullptr), EINVAL);
   ASSERT_EQ(kud::io::close_unit(kUnit), 0);
   EXPECT_EQ(test::read_file(dir_.file("refused")), "");
 }
