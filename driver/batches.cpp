@@ -77,14 +77,16 @@ std::int32_t RecordBatches::finish() {
 // one. Once the unit has taken a batch, it is done with the one before.
 std::int32_t RecordBatches::hand_over() {
   Batch& full = *filling_;
-  if (!full.text) {
-    full.text.reset(new (std::nothrow) char[kud::io::kBlockSize]);
-    if (!full.text) return error_ = ENOMEM;
-  }
+  if (!full.text) full.text.reset(new (std::nothrow) char[kud::io::kBlockSize]);
   full.decimal_mark = decimal_mark_;
   handed_ = true;
-  error_ = kud::io::write_block_filled(unit_, full.text, render, &full);
-  if (error_ != 0) return error_;
+  error_ = full.text ? kud::io::write_block_filled(unit_, full.text, render, &full) : ENOMEM;
+  if (error_ != 0) {
+    // Its records are dropped; emptied, it still gives next_values() its whole room. Nothing
+    // renders it: a failed hand-over starts no filler, and the unit waited for the last one.
+    full.clear();
+    return error_;
+  }
   filling_ = &full == &storage()[0] ? &storage()[1] : &storage()[0];
   filling_->clear();
   return 0;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -124,16 +125,31 @@ TEST_F(RecordBatchesTest, WriteFailureIsReturnedAndStops) {
   RecordBatches batches(kUnit, '.');
   std::int32_t error = 0;
   std::size_t records = 0;
+  // Where the batches start: a room that does not follow on from the record before.
+  std::set<const double*> batch_starts;
+  const double* expected_next = nullptr;
   for (; records < 100000 && error == 0; ++records) {
     std::span<double> room = batches.next_values();
+    if (room.data() != expected_next) batch_starts.insert(room.data());
+    expected_next = room.data() + 10;
     std::fill_n(room.begin(), 10, 1.5);
     error = batches.add(10);
   }
+  EXPECT_EQ(batch_starts.size(), 2U);
   if (error == 0) error = batches.finish();
   EXPECT_EQ(error, ENOSPC);
   EXPECT_LT(records, 100000U);
   EXPECT_EQ(batches.finish(), ENOSPC);
   EXPECT_EQ(batches.add(1), ENOSPC);
+  // The records of the failed batch are dropped: a caller that goes on gets a whole room at
+  // the start of a batch, never one past the batch's end.
+  for (std::size_t r = 0; r < 2 * kRecordLimit; ++r) {
+    const std::span<double> room = batches.next_values();
+    ASSERT_EQ(room.size(), RecordBatches::kMaxValues);
+    ASSERT_TRUE(batch_starts.contains(room.data()));
+    std::fill(room.begin(), room.end(), 2.5);
+    ASSERT_EQ(batches.add(room.size()), ENOSPC);
+  }
   EXPECT_NE(kud::io::close_unit(kUnit), 0);
 }
 
