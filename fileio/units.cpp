@@ -730,18 +730,24 @@ std::int32_t write_prompt(std::int32_t unit, std::string_view text) {
   return put(unit, text, false);
 }
 
+// A caller's block on a buffered unit: what the unit holds goes first; then the caller's block
+// becomes the unit's and goes to the background writer as it is (length bytes) or as the filler
+// fills it, and the caller gets the unit's empty block back.
+std::int32_t take_block(Unit& u, std::unique_ptr<char[]>& block, std::size_t length,
+                        BlockFiller filler, void* context) {
+  if (const std::int32_t err = hand_off(u); err != 0) return err;
+  std::swap(u.wbuf, block);
+  u.wlen = length;
+  return hand_off(u, filler, context);
+}
+
 std::int32_t write_block(std::int32_t unit, std::unique_ptr<char[]>& block, std::size_t length) {
   Unit* u = slot(unit);
   if (u == nullptr || !u->connected) return EBADF;
   if (length > kBlock || (length > 0 && !block)) return EINVAL;
   if (const std::int32_t err = enter_writing(*u); err != 0) return err;
   if (u->write_through) return put(unit, {block.get(), length}, false);
-  // What the unit holds goes first; then the caller's block becomes the unit's and goes to the
-  // background writer as it is, and the caller gets the unit's empty block back.
-  if (const std::int32_t err = hand_off(*u); err != 0) return err;
-  std::swap(u->wbuf, block);
-  u->wlen = length;
-  return hand_off(*u);
+  return take_block(*u, block, length, nullptr, nullptr);
 }
 
 std::int32_t write_block_filled(std::int32_t unit, std::unique_ptr<char[]>& block,
@@ -752,11 +758,7 @@ std::int32_t write_block_filled(std::int32_t unit, std::unique_ptr<char[]>& bloc
   if (const std::int32_t err = enter_writing(*u); err != 0) return err;
   if (u->write_through)
     return put(unit, {block.get(), fill_block(filler, context, block.get())}, false);
-  // As write_block: what the unit holds goes first, then the caller's block, filled on the way.
-  if (const std::int32_t err = hand_off(*u); err != 0) return err;
-  std::swap(u->wbuf, block);
-  u->wlen = 0;
-  return hand_off(*u, filler, context);
+  return take_block(*u, block, 0, filler, context);
 }
 
 std::int32_t backspace_unit(std::int32_t unit) {
