@@ -833,7 +833,11 @@ void set_program_name(std::string_view name) {
   g_program.size = n;
 }
 
-std::string_view program_name() { return {g_program.text.data(), g_program.size}; }
+// The bound holds already (set_program_name cuts the name); stated here, it tells the
+// optimiser across files that a copy of the name never reads past the array.
+std::string_view program_name() {
+  return {g_program.text.data(), std::min(g_program.size, g_program.text.size())};
+}
 
 void reset_units() {
   for (std::int32_t unit = 0; unit <= kLastUnit; ++unit) {
