@@ -5,8 +5,9 @@
 # the benchmark's). The counts it leaves tell GCC which branches of the per-line path are taken
 # and which are cold; the program's libraries and the program are then compiled with them. Code
 # the training never runs is optimised as it would be without a profile
-# (-fprofile-partial-training), so inputs unlike the workload lose nothing. The profile only
-# guides optimisation: the results are the same bytes with or without it.
+# (-fprofile-partial-training), so inputs unlike the workload lose nothing. Value profiles are
+# neither taken nor used (see the instrumented build's flags). The profile only guides
+# optimisation: the results are the same bytes with or without it.
 #
 # The training reruns whenever the instrumented program changes (any of its sources), and every
 # object of the program is rebuilt after it.
@@ -60,9 +61,10 @@ foreach(target kud_io zelp_text kud zelp_driver zelp)
   add_dependencies(${target} zelp_training)
   target_compile_options(${target} PRIVATE
     -fprofile-use=${zelp_profile_dir} -fprofile-prefix-path=${CMAKE_BINARY_DIR}
-    -fprofile-partial-training)
+    -fprofile-partial-training -fno-vpt)
   get_target_property(sources ${target} SOURCES)
   set_property(SOURCE ${sources} TARGET_DIRECTORY ${target} APPEND PROPERTY
     OBJECT_DEPENDS ${zelp_profile_stamp})
 endforeach()
-target_link_options(zelp PRIVATE -fprofile-use=${zelp_profile_dir} -fprofile-partial-training)
+target_link_options(zelp PRIVATE
+  -fprofile-use=${zelp_profile_dir} -fprofile-partial-training -fno-vpt)
