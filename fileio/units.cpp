@@ -15,17 +15,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
+
+#include "fileio/block_worker.hpp"
 
 namespace kud::io {
 namespace {
@@ -71,6 +69,12 @@ struct Unit {
   std::size_t rlen = 0;
   off_t rbase = 0;
   bool consumed = false;  // bytes were taken from the descriptor since open or rewind
+  // A regular file's next block is read ahead into rnext, from file offset ahead_at on, while
+  // ahead is set. That read leaves the descriptor's offset alone; taking the block moves it.
+  bool may_read_ahead = false;
+  bool ahead = false;
+  off_t ahead_at = 0;
+  LineAlignedBlock rnext;
 
   // The record last read: its first kReread characters and where it started. A record that lay
   // whole in the read block is not copied: last_in_block says its characters are still at
@@ -106,109 +110,36 @@ std::size_t fill_block(BlockFiller filler, void* context, char* data) {
   return std::min(filler(context, {data, kBlock}), kBlock);
 }
 
-// One background thread writes full blocks of buffered units, so that the program fills the
-// next block while the system takes the last one. It holds one block at a time.
-class BlockWriter {
- public:
-  // Starts writing data[0, size) to fd; with a filler, data[0, filler(context, data)) instead,
-  // the filler run on the writer thread first. The previous block must be finished. False when
-  // no thread could be started: the caller then writes the block itself.
-  bool start(int fd, char* data, std::size_t size, BlockFiller filler, void* context) {
-    std::unique_lock lock(mutex_);
-    if (!running_) {
-      if (!fork_safe_) return false;
-      try {
-        std::thread(&BlockWriter::run, this).detach();
-      } catch (const std::system_error&) {
-        return false;
-      }
-      running_ = true;
-    }
-    fd_ = fd;
-    data_ = data;
-    size_ = size;
-    filler_ = filler;
-    context_ = context;
-    state_ = State::kQueued;
-    lock.unlock();
-    changed_.notify_all();
-    return true;
-  }
-
-  // Waits until the block started last is written; returns its error (0 for none).
-  std::int32_t finish() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return state_ != State::kQueued; });
-    state_ = State::kIdle;
-    return error_;
-  }
-
-  // Around fork(): the parent lets no block be in flight and holds the lock, so that the child
-  // starts from a settled writer. The child has no writer thread and cannot use the copied lock
-  // and condition, so it goes on with a fresh writer holding the same outcome.
-  void hold_for_fork() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return state_ != State::kQueued; });
-    static_cast<void>(lock.release());
-  }
-  void release_after_fork() { mutex_.unlock(); }
-  void no_fork_handlers() { fork_safe_ = false; }
-  [[nodiscard]] BlockWriter* fresh_for_child() const {
-    auto* const writer = new BlockWriter;
-    writer->state_ = state_;
-    writer->error_ = error_;
-    return writer;
-  }
-
- private:
-  enum class State : std::uint8_t { kIdle, kQueued, kDone };
-
-  void run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return state_ == State::kQueued; });
-      const int fd = fd_;
-      char* const data = data_;
-      std::size_t size = size_;
-      const BlockFiller filler = filler_;
-      void* const context = context_;
-      lock.unlock();
-      if (filler != nullptr) size = fill_block(filler, context, data);
-      const std::int32_t error = write_all(fd, {data, size}, {});
-      lock.lock();
-      error_ = error;
-      state_ = State::kDone;
-      changed_.notify_all();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool running_ = false;   // the writer thread was started
-  bool fork_safe_ = true;  // the fork handlers are in place
-  State state_ = State::kIdle;
-  int fd_ = -1;
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  BlockFiller filler_ = nullptr;
-  void* context_ = nullptr;
-  std::int32_t error_ = 0;
-};
-
-// Never destroyed: units still flush through it while static objects are destroyed at exit.
-// Replaced in a forked child, which leaks the copy of its parent's.
-BlockWriter* g_writer = nullptr;
-
-BlockWriter& block_writer() {
-  if (g_writer == nullptr) {
-    g_writer = new BlockWriter;
-    if (::pthread_atfork([] { g_writer->hold_for_fork(); }, [] { g_writer->release_after_fork(); },
-                         [] { g_writer = g_writer->fresh_for_child(); }) != 0) {
-      g_writer->no_fork_handlers();  // then every block is written in place
-    }
-  }
-  return *g_writer;
+// The writer thread's job: the block, filled first when there is a filler; 0 or errno.
+std::int64_t write_job(const detail::BlockJob& job) {
+  const std::size_t size =
+      job.filler != nullptr ? fill_block(job.filler, job.context, job.data) : job.size;
+  return write_all(job.fd, {job.data, size}, {});
 }
+
+// One background thread writes full blocks of buffered units, so that the program fills the
+// next block while the system takes the last one; another reads the next block of an input file
+// while the program works on the one before. Each holds one block at a time. Never destroyed:
+// units still flush through them while static objects are destroyed at exit. Replaced in a
+// forked child, which leaks the copy of its parent's.
+detail::BlockWorker* g_writer = nullptr;
+detail::BlockWorker* g_reader = nullptr;
+
+template <detail::BlockWorker** kWorker>
+detail::BlockWorker& worker() {
+  if (*kWorker == nullptr) {
+    *kWorker = new detail::BlockWorker;
+    if (::pthread_atfork([] { (*kWorker)->hold_for_fork(); },
+                         [] { (*kWorker)->release_after_fork(); },
+                         [] { *kWorker = (*kWorker)->fresh_for_child(); }) != 0) {
+      (*kWorker)->no_fork_handlers();  // then every block is read or written in place
+    }
+  }
+  return **kWorker;
+}
+
+detail::BlockWorker& block_writer() { return worker<&g_writer>(); }
+detail::BlockWorker& block_reader() { return worker<&g_reader>(); }
 
 struct Table {
   std::array<Unit, kUnitCount> units{};
@@ -224,6 +155,49 @@ constinit Table g_table{};
 constinit ProgramName g_program{};
 
 std::int32_t last_errno() { return errno != 0 ? static_cast<std::int32_t>(errno) : EIO; }
+
+Unit* g_reading_ahead = nullptr;  // the unit whose next block the reader thread holds
+
+// The reader thread's job: up to size bytes from offset on; the count, or minus errno.
+std::int64_t read_job(const detail::BlockJob& job) {
+  for (;;) {
+    const ssize_t got = ::pread(job.fd, job.data, job.size, job.offset);
+    if (got >= 0) return got;
+    if (errno != EINTR) return -static_cast<std::int64_t>(last_errno());
+  }
+}
+
+// Waits for the unit's read ahead, if any, and forgets it: a unit must do so before its
+// descriptor, its position or its blocks change.
+void drop_ahead(Unit& u) {
+  if (!u.ahead) return;
+  static_cast<void>(block_reader().finish());
+  u.ahead = false;
+  g_reading_ahead = nullptr;
+}
+
+// Starts reading the unit's block at offset ahead, when the reader thread is free.
+void start_ahead(Unit& u, off_t offset) {
+  if (g_reading_ahead != nullptr || !ensure_aligned(u.rnext, kBlock)) return;
+  if (!block_reader().start({read_job, u.fd, u.rnext.get(), kBlock, offset, nullptr, nullptr}))
+    return;
+  u.ahead = true;
+  u.ahead_at = offset;
+  g_reading_ahead = &u;
+}
+
+// Takes the block read ahead as the read block; returns its byte count, 0 at end of file or
+// minus errno. The descriptor then stands where a read of the block would have left it.
+ssize_t take_ahead(Unit& u) {
+  const std::int64_t got = block_reader().finish();
+  u.ahead = false;
+  g_reading_ahead = nullptr;
+  if (got <= 0) return static_cast<ssize_t>(got);
+  if (::lseek(u.fd, u.rbase + static_cast<off_t>(got), SEEK_SET) == -1)
+    return -static_cast<ssize_t>(last_errno());
+  std::swap(u.rbuf, u.rnext);
+  return static_cast<ssize_t>(got);
+}
 
 std::span<char> block(const std::unique_ptr<char[]>& storage, std::size_t size) {
   return {storage.get(), size};
@@ -247,6 +221,7 @@ bool ensure(std::unique_ptr<char[]>& storage, std::size_t size) {
 }
 
 void connect(Unit& u, int fd, bool owns, bool write_through) {
+  drop_ahead(u);
   u = Unit{};
   u.fd = fd;
   u.connected = true;
@@ -255,6 +230,8 @@ void connect(Unit& u, int fd, bool owns, bool write_through) {
   const off_t here = ::lseek(fd, 0, SEEK_CUR);
   u.seekable = here != -1;
   u.rbase = u.seekable ? here : 0;
+  struct stat info {};
+  u.may_read_ahead = u.seekable && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // A standard descriptor that the program was started without is taken by /dev/null, so that no
@@ -288,6 +265,7 @@ void attach_console() {
   for (const Console& c : kConsoles) {
     Unit& u = g_table.units[static_cast<std::size_t>(c.unit)];
     connect(u, c.fd, false, c.write_through);
+    u.may_read_ahead = false;  // answers and data may share standard input with other programs
     static_cast<void>(set_name(u, c.name));
   }
 }
@@ -342,7 +320,7 @@ void wait_in_flight(Unit& u) {
   if (!u.in_flight) return;
   u.in_flight = false;
   g_in_flight = nullptr;
-  if (const std::int32_t err = block_writer().finish(); err != 0) {
+  if (const auto err = static_cast<std::int32_t>(block_writer().finish()); err != 0) {
     note_write(u, err);
     if (u.late_error == 0) u.late_error = err;
   }
@@ -377,7 +355,7 @@ std::int32_t hand_off(Unit& u, BlockFiller filler = nullptr, void* context = nul
   if (u.wlen == 0 && filler == nullptr) return 0;
   if (g_in_flight != nullptr) wait_in_flight(*g_in_flight);
   if (!ensure(u.wspare, kBlock) ||
-      !block_writer().start(u.fd, u.wbuf.get(), u.wlen, filler, context)) {
+      !block_writer().start({write_job, u.fd, u.wbuf.get(), u.wlen, 0, filler, context})) {
     if (filler != nullptr) u.wlen = fill_block(filler, context, u.wbuf.get());
     return flush(u);
   }
@@ -399,6 +377,7 @@ void flush_others_on(const Unit& self) {
 }
 
 void drop_read_state(Unit& u) {
+  drop_ahead(u);
   u.rpos = 0;
   u.rlen = 0;
   u.have_last = false;
@@ -476,20 +455,34 @@ std::int32_t put(std::int32_t unit, std::string_view text, bool record) {
   return 0;
 }
 
-// Refills the read block; returns the byte count, 0 at end of file or minus errno.
+// Reads the next block into the read block; returns the byte count, 0 at end of file or minus
+// errno.
+ssize_t read_block(Unit& u) {
+  for (;;) {
+    const ssize_t got = ::read(u.fd, u.rbuf.get(), kBlock);
+    if (got >= 0 || errno != EINTR) return got >= 0 ? got : -static_cast<ssize_t>(last_errno());
+  }
+}
+
+// Refills the read block; returns the byte count, 0 at end of file or minus errno. A regular
+// file's block comes from the read ahead when there is one, and the block after it is read
+// ahead in turn, so that the system copies it while the program works on this one.
 ssize_t fill(Unit& u) {
   if (u.seekable) u.rbase += static_cast<off_t>(u.rlen);
   u.rpos = 0;
   u.rlen = 0;
-  for (;;) {
-    const ssize_t got = ::read(u.fd, u.rbuf.get(), kBlock);
-    if (got >= 0) {
-      u.rlen = static_cast<std::size_t>(got);
-      if (got > 0) u.consumed = true;
-      return got;
-    }
-    if (errno != EINTR) return -static_cast<ssize_t>(last_errno());
+  ssize_t got = 0;
+  if (u.ahead && u.ahead_at == u.rbase) {
+    got = take_ahead(u);
+  } else {
+    drop_ahead(u);
+    got = read_block(u);
   }
+  if (got <= 0) return got;
+  u.rlen = static_cast<std::size_t>(got);
+  u.consumed = true;
+  if (u.may_read_ahead) start_ahead(u, u.rbase + static_cast<off_t>(got));
+  return got;
 }
 
 // Appends up to room - used characters of piece to out; notes when some did not fit.
@@ -583,6 +576,7 @@ std::int32_t close_slot(std::int32_t unit) {
   Unit* u = slot(unit);
   if (u == nullptr) return EBADF;
   if (!u->connected) return 0;
+  drop_ahead(*u);  // the reader thread may be filling a block of the unit's
   std::int32_t err = flush(*u);
   if (err == 0) err = u->write_error;
   u->write_error = 0;

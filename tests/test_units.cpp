@@ -301,6 +301,116 @@ TEST_F(UnitsTest, WriteAfterReadGoesToTheLogicalPosition) {
   EXPECT_EQ(test::read_file(path), "1\r\n\nTWO\r\nhree\n");
 }
 
+// records[from, from + count), cut at the end.
+Records part(const Records& records, std::size_t from, std::size_t count = ~std::size_t{0}) {
+  const std::size_t end = count > records.size() - from ? records.size() : from + count;
+  return {records.data() + from, records.data() + end};
+}
+
+// Records of 8 bytes ("1000000\n" on), exactly kBlockSize / 8 to a read block.
+Records numbered_file(const std::string& path, std::size_t count) {
+  Records records;
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    records.push_back(std::to_string(1000000 + i));
+    text += records.back() + "\n";
+  }
+  test::write_file(path, text);
+  return records;
+}
+
+TEST_F(UnitsTest, ReadAheadFollowsEveryMove) {
+  // The block after the one being read is read ahead. Whatever moves the unit after n records
+  // (n = a block's worth ends exactly at a block boundary, with the next block already read
+  // ahead) must leave the records as if nothing had been read ahead.
+  constexpr std::size_t kPerBlock = kBlockSize / 8;
+  const Records records = numbered_file(dir_.file("ahead"), 3 * kPerBlock + 500);
+  const auto rest = [&](std::size_t n) { return part(records, n); };
+  enum class Move { kNone, kRewind, kStepBack, kWrite, kReopen };
+  struct Row {
+    std::size_t n;
+    Move move;
+  };
+  for (const Row row : {Row{kPerBlock + 3, Move::kNone}, Row{kPerBlock + 3, Move::kRewind},
+                        Row{2 * kPerBlock, Move::kRewind}, Row{2 * kPerBlock, Move::kStepBack},
+                        Row{kPerBlock + 3, Move::kWrite}, Row{2 * kPerBlock, Move::kWrite},
+                        Row{kPerBlock + 3, Move::kReopen}}) {
+    SCOPED_TRACE("after " + std::to_string(row.n) + " records, move " +
+                 std::to_string(static_cast<int>(row.move)));
+    numbered_file(dir_.file("ahead"), records.size());
+    open_file(kUnit, dir_.file("ahead"), FileStatus::kOld);
+    for (std::size_t i = 0; i < row.n; ++i) ASSERT_EQ(read_one(kUnit, 16), records[i]);
+    switch (row.move) {
+      case Move::kNone:
+        EXPECT_EQ(read_all(kUnit, 16), rest(row.n));
+        break;
+      case Move::kRewind:
+        ASSERT_EQ(kud::io::rewind_unit(kUnit), 0);
+        EXPECT_EQ(read_all(kUnit, 16), records);
+        break;
+      case Move::kStepBack:
+        ASSERT_EQ(kud::io::backspace_unit(kUnit), 0);
+        EXPECT_EQ(read_all(kUnit, 16), rest(row.n - 1));
+        break;
+      case Move::kWrite: {
+        // The record written lands right after the records read: "W" and CR LF over the next
+        // record's first bytes, the rest of which then reads as a record of its own.
+        ASSERT_EQ(kud::io::write_record(kUnit, "W"), 0);
+        Records expected = rest(row.n + 1);
+        expected.insert(expected.begin(), records[row.n].substr(3));
+        EXPECT_EQ(read_all(kUnit, 16), expected);
+        ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+        const std::string text = test::read_file(dir_.file("ahead"));
+        EXPECT_EQ(text.substr(8 * row.n, 8), "W\r\n" + records[row.n].substr(3) + "\n");
+        continue;
+      }
+      case Move::kReopen:
+        ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+        open_file(kUnit, dir_.file("ahead"), FileStatus::kOld);
+        EXPECT_EQ(read_all(kUnit, 16), records);
+        break;
+    }
+    ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+  }
+}
+
+TEST_F(UnitsTest, TwoUnitsReadingTogetherKeepTheirRecords) {
+  // One unit at a time can read ahead; records read in turns from two files must not mix.
+  const Records first = numbered_file(dir_.file("first"), 2 * kBlockSize / 8 + 77);
+  Records second;
+  std::string text;
+  for (std::size_t i = 0; i < first.size() / 2; ++i) {
+    second.push_back("second-" + std::to_string(i));
+    text += second.back() + "\r\n";
+  }
+  test::write_file(dir_.file("second"), text);
+  open_file(kUnit, dir_.file("first"), FileStatus::kOld);
+  open_file(kUnit + 1, dir_.file("second"), FileStatus::kOld);
+  for (std::size_t i = 0; i < second.size(); ++i) {
+    ASSERT_EQ(read_one(kUnit, 32), first[2 * i]);
+    ASSERT_EQ(read_one(kUnit + 1, 32), second[i]);
+    ASSERT_EQ(read_one(kUnit, 32), first[2 * i + 1]);
+  }
+  EXPECT_EQ(read_all(kUnit, 32), part(first, 2 * second.size()));
+  EXPECT_EQ(read_all(kUnit + 1, 32), Records{});
+}
+
+TEST_F(UnitsTest, FileCutShortWhileReadEndsCleanly) {
+  // A file truncated under the reader: the block already read comes back whole, then the
+  // reading ends at an end of file, with no error. What lies beyond that block is whatever the
+  // system gave while it dropped the data (a block read ahead during the cut may hold the old
+  // records, or zeros), so only its end is checked.
+  constexpr std::size_t kPerBlock = kBlockSize / 8;
+  const Records records = numbered_file(dir_.file("cut"), 4 * kPerBlock);
+  open_file(kUnit, dir_.file("cut"), FileStatus::kOld);
+  ASSERT_EQ(read_one(kUnit, 16), records[0]);
+  ASSERT_EQ(::truncate(dir_.file("cut").c_str(), static_cast<off_t>(kBlockSize / 2)), 0);
+  const Records got = read_all(kUnit, 16);  // fails unless the last read tells end of file
+  ASSERT_GE(got.size(), kPerBlock - 1);
+  EXPECT_LT(got.size(), records.size());
+  EXPECT_EQ(part(got, 0, kPerBlock - 1), part(records, 1, kPerBlock - 1));
+}
+
 TEST_F(UnitsTest, OpenStatuses) {
   const std::string existing = dir_.file("existing");
   const std::string missing = dir_.file("missing");
