@@ -3,7 +3,8 @@
 // Each unit owns a read block, a write block and a copy of the start of the record last read
 // (for the one-record step back). The blocks are allocated once, at the unit's first read or
 // write, so the per-record path is a memchr, a memcpy or two and no system call. Console units
-// write through at once: one write system call per record or prompt.
+// write through at once: one write system call per record or prompt. Full write blocks go out on
+// a background thread; a regular file's next read block comes in on another.
 #include "fileio/units.hpp"
 
 #include <fcntl.h>
