@@ -72,10 +72,16 @@ struct Unit {
   bool consumed = false;  // bytes were taken from the descriptor since open or rewind
   // A regular file's next block is read ahead into rnext, from file offset ahead_at on, while
   // ahead is set. That read leaves the descriptor's offset alone; taking the block moves it.
+  // The file's identity, and its size and change time when the read started, tell whether
+  // anything changed the file since.
   bool may_read_ahead = false;
   bool ahead = false;
   off_t ahead_at = 0;
   LineAlignedBlock rnext;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t ahead_size = 0;
+  timespec ahead_changed{};
 
   // The record last read: its first kReread characters and where it started. A record that lay
   // whole in the read block is not copied: last_in_block says its characters are still at
@@ -177,25 +183,46 @@ void drop_ahead(Unit& u) {
   g_reading_ahead = nullptr;
 }
 
+// A writer on the unit's file drops the read ahead of another unit on the same file, which
+// may hold what the write replaces.
+void forget_ahead_on(const Unit& writer) {
+  Unit* const reader = g_reading_ahead;
+  if (reader != nullptr && reader != &writer && reader->device == writer.device &&
+      reader->inode == writer.inode)
+    drop_ahead(*reader);
+}
+
+bool same_time(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 // Starts reading the unit's block at offset ahead, when the reader thread is free.
 void start_ahead(Unit& u, off_t offset) {
-  if (g_reading_ahead != nullptr || !ensure_aligned(u.rnext, kBlock)) return;
+  struct stat info {};
+  if (g_reading_ahead != nullptr || !ensure_aligned(u.rnext, kBlock) || ::fstat(u.fd, &info) != 0)
+    return;
   if (!block_reader().start({read_job, u.fd, u.rnext.get(), kBlock, offset, nullptr, nullptr}))
     return;
   u.ahead = true;
   u.ahead_at = offset;
+  u.ahead_size = info.st_size;
+  u.ahead_changed = info.st_mtim;
   g_reading_ahead = &u;
 }
 
-// Takes the block read ahead as the read block; returns its byte count, 0 at end of file or
-// minus errno. The descriptor then stands where a read of the block would have left it.
+// Takes the block read ahead as the read block; returns its byte count, or 0 when there is
+// none to take (nothing was there, the read failed, or the file has changed since: it was
+// cut, grew or was written), and the block is then read now, as it would have been without
+// the read ahead. The descriptor then stands where a read of the block would have left it.
 ssize_t take_ahead(Unit& u) {
   const std::int64_t got = block_reader().finish();
   u.ahead = false;
   g_reading_ahead = nullptr;
-  if (got <= 0) return static_cast<ssize_t>(got);
-  if (::lseek(u.fd, u.rbase + static_cast<off_t>(got), SEEK_SET) == -1)
-    return -static_cast<ssize_t>(last_errno());
+  struct stat info {};
+  if (got <= 0 || ::fstat(u.fd, &info) != 0 || info.st_size != u.ahead_size ||
+      !same_time(info.st_mtim, u.ahead_changed))
+    return 0;
+  if (::lseek(u.fd, u.rbase + static_cast<off_t>(got), SEEK_SET) == -1) return 0;
   std::swap(u.rbuf, u.rnext);
   return static_cast<ssize_t>(got);
 }
@@ -232,7 +259,10 @@ void connect(Unit& u, int fd, bool owns, bool write_through) {
   u.seekable = here != -1;
   u.rbase = u.seekable ? here : 0;
   struct stat info {};
-  u.may_read_ahead = u.seekable && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (::fstat(fd, &info) != 0) return;
+  u.device = info.st_dev;
+  u.inode = info.st_ino;
+  u.may_read_ahead = u.seekable && S_ISREG(info.st_mode);
 }
 
 // A standard descriptor that the program was started without is taken by /dev/null, so that no
@@ -341,6 +371,7 @@ std::int32_t flush(Unit& u) {
   // rest is dropped too, so that the file has no records beyond a hole.
   if (const std::int32_t late = settle(u); late != 0) return late;
   if (size == 0) return 0;
+  forget_ahead_on(u);
   return note_write(u, write_all(u.fd, {u.wbuf.get(), size}, {}));
 }
 
@@ -355,6 +386,7 @@ std::int32_t hand_off(Unit& u, BlockFiller filler = nullptr, void* context = nul
   }
   if (u.wlen == 0 && filler == nullptr) return 0;
   if (g_in_flight != nullptr) wait_in_flight(*g_in_flight);
+  forget_ahead_on(u);
   if (!ensure(u.wspare, kBlock) ||
       !block_writer().start({write_job, u.fd, u.wbuf.get(), u.wlen, 0, filler, context})) {
     if (filler != nullptr) u.wlen = fill_block(filler, context, u.wbuf.get());
@@ -435,6 +467,7 @@ std::int32_t put(std::int32_t unit, std::string_view text, bool record) {
   }
   if (const std::int32_t err = enter_writing(*u); err != 0) return err;
   const std::string_view ending = record ? "\r\n" : "";
+  forget_ahead_on(*u);
   if (u->write_through) {
     flush_others_on(*u);
     return note_write(*u, write_all(u->fd, text, ending));
@@ -473,16 +506,15 @@ ssize_t fill(Unit& u) {
   u.rpos = 0;
   u.rlen = 0;
   ssize_t got = 0;
-  if (u.ahead && u.ahead_at == u.rbase) {
-    got = take_ahead(u);
-  } else {
-    drop_ahead(u);
-    got = read_block(u);
-  }
+  if (u.ahead && u.ahead_at == u.rbase) got = take_ahead(u);
+  drop_ahead(u);
+  if (got == 0) got = read_block(u);
   if (got <= 0) return got;
   u.rlen = static_cast<std::size_t>(got);
   u.consumed = true;
-  if (u.may_read_ahead) start_ahead(u, u.rbase + static_cast<off_t>(got));
+  // After a short block the file has most likely ended: the next read looks again then.
+  if (u.may_read_ahead && static_cast<std::size_t>(got) == kBlock)
+    start_ahead(u, u.rbase + static_cast<off_t>(got));
   return got;
 }
 
@@ -670,6 +702,7 @@ std::int32_t open_unit(std::int32_t unit, const OpenRequest& request) {
     }
   }
   connect(u, fd, true, false);
+  forget_ahead_on(u);  // opening may have emptied the file another unit reads
   if (!set_name(u, path)) {
     ::close(fd);
     u = Unit{};

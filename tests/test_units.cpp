@@ -397,18 +397,68 @@ TEST_F(UnitsTest, TwoUnitsReadingTogetherKeepTheirRecords) {
 
 TEST_F(UnitsTest, FileCutShortWhileReadEndsCleanly) {
   // A file truncated under the reader: the block already read comes back whole, then the
-  // reading ends at an end of file, with no error. What lies beyond that block is whatever the
-  // system gave while it dropped the data (a block read ahead during the cut may hold the old
-  // records, or zeros), so only its end is checked.
+  // reading ends where the file now ends, even though the next block was being read ahead.
   constexpr std::size_t kPerBlock = kBlockSize / 8;
   const Records records = numbered_file(dir_.file("cut"), 4 * kPerBlock);
   open_file(kUnit, dir_.file("cut"), FileStatus::kOld);
   ASSERT_EQ(read_one(kUnit, 16), records[0]);
   ASSERT_EQ(::truncate(dir_.file("cut").c_str(), static_cast<off_t>(kBlockSize / 2)), 0);
-  const Records got = read_all(kUnit, 16);  // fails unless the last read tells end of file
-  ASSERT_GE(got.size(), kPerBlock - 1);
-  EXPECT_LT(got.size(), records.size());
-  EXPECT_EQ(part(got, 0, kPerBlock - 1), part(records, 1, kPerBlock - 1));
+  EXPECT_EQ(read_all(kUnit, 16), part(records, 1, kPerBlock - 1));
+}
+
+TEST_F(UnitsTest, FileGrowingWhileReadIsReadOn) {
+  // Records appended by another unit after the reader took n records (ending at its end of
+  // file, or before it with the next block read ahead) are read on, as without a read ahead.
+  constexpr std::size_t kPerBlock = kBlockSize / 8;
+  for (const std::size_t size : {std::size_t{3}, kPerBlock, kPerBlock + 3, 2 * kPerBlock}) {
+    for (const bool to_the_end : {false, true}) {
+      SCOPED_TRACE(std::to_string(size) + (to_the_end ? " records, read to the end" : " records"));
+      const Records records = numbered_file(dir_.file("grow"), size);
+      open_file(kUnit, dir_.file("grow"), FileStatus::kOld);
+      const std::size_t n = to_the_end ? size : size - 1;
+      for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(read_one(kUnit, 16), records[i]);
+      if (to_the_end) {
+        EXPECT_EQ(read_all(kUnit, 16), Records{});
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the read ahead is done
+      open_file(kUnit + 1, dir_.file("grow"), FileStatus::kOld);
+      std::string skipped(16, ' ');
+      std::int32_t kept = 0;
+      while (kud::io::read_record_raw(kUnit + 1, skipped, kept) == 0) {
+      }
+      ASSERT_EQ(kud::io::write_record(kUnit + 1, "added"), 0);
+      ASSERT_EQ(kud::io::close_unit(kUnit + 1), 0);
+      Records expected = part(records, n);
+      expected.push_back("added");
+      EXPECT_EQ(read_all(kUnit, 16), expected);
+      ASSERT_EQ(kud::io::close_unit(kUnit), 0);
+    }
+  }
+}
+
+TEST_F(UnitsTest, FileRewrittenByAnotherUnitIsReadAsItIsNow) {
+  // Another unit empties the file and writes new records while the reader holds its first
+  // block and has read the next one ahead: past its first block, the reader gets the new ones.
+  constexpr std::size_t kPerBlock = kBlockSize / 8;
+  const Records old_records = numbered_file(dir_.file("rewrite"), 2 * kPerBlock + 10);
+  open_file(kUnit, dir_.file("rewrite"), FileStatus::kOld);
+  ASSERT_EQ(read_one(kUnit, 16), old_records[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the read ahead is done
+  open_file(kUnit + 1, dir_.file("rewrite"), FileStatus::kUnknown);
+  Records new_records;
+  for (std::size_t i = 0; i < old_records.size(); ++i) {
+    new_records.push_back(std::to_string(2000000 + i));
+    ASSERT_EQ(kud::io::write_record(kUnit + 1, new_records.back()), 0);
+  }
+  ASSERT_EQ(kud::io::close_unit(kUnit + 1), 0);
+  const Records got = read_all(kUnit, 16);
+  ASSERT_GE(got.size(), kPerBlock);
+  // The rest of the first block as it was read, a piece of a new record (they are 9 bytes, so
+  // the reader's position falls inside one), then new records only, to the last.
+  EXPECT_EQ(part(got, 0, kPerBlock - 1), part(old_records, 1, kPerBlock - 1));
+  for (std::size_t i = kPerBlock; i < got.size(); ++i)
+    ASSERT_EQ(got[i][0], '2') << i << ": " << got[i];
+  EXPECT_EQ(got.back(), new_records.back());
 }
 
 TEST_F(UnitsTest, OpenStatuses) {
