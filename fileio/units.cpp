@@ -296,7 +296,7 @@ void attach_console() {
   for (const Console& c : kConsoles) {
     Unit& u = g_table.units[static_cast<std::size_t>(c.unit)];
     connect(u, c.fd, false, c.write_through);
-    u.may_read_ahead = false;  // answers and data may share standard input with other programs
+    u.may_read_ahead = false;  // the console is read as it comes, usually a terminal or a pipe
     static_cast<void>(set_name(u, c.name));
   }
 }
