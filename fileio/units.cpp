@@ -174,13 +174,18 @@ std::int64_t read_job(const detail::BlockJob& job) {
   }
 }
 
+// Waits for the unit's read ahead and ends it; returns its outcome.
+std::int64_t end_ahead(Unit& u) {
+  const std::int64_t got = block_reader().finish();
+  u.ahead = false;
+  g_reading_ahead = nullptr;
+  return got;
+}
+
 // Waits for the unit's read ahead, if any, and forgets it: a unit must do so before its
 // descriptor, its position or its blocks change.
 void drop_ahead(Unit& u) {
-  if (!u.ahead) return;
-  static_cast<void>(block_reader().finish());
-  u.ahead = false;
-  g_reading_ahead = nullptr;
+  if (u.ahead) static_cast<void>(end_ahead(u));
 }
 
 // A writer on the unit's file drops the read ahead of another unit on the same file, which
@@ -215,9 +220,7 @@ void start_ahead(Unit& u, off_t offset) {
 // cut, grew or was written), and the block is then read now, as it would have been without
 // the read ahead. The descriptor then stands where a read of the block would have left it.
 ssize_t take_ahead(Unit& u) {
-  const std::int64_t got = block_reader().finish();
-  u.ahead = false;
-  g_reading_ahead = nullptr;
+  const std::int64_t got = end_ahead(u);
   struct stat info {};
   if (got <= 0 || ::fstat(u.fd, &info) != 0 || info.st_size != u.ahead_size ||
       !same_time(info.st_mtim, u.ahead_changed))
@@ -506,8 +509,11 @@ ssize_t fill(Unit& u) {
   u.rpos = 0;
   u.rlen = 0;
   ssize_t got = 0;
-  if (u.ahead && u.ahead_at == u.rbase) got = take_ahead(u);
-  drop_ahead(u);
+  if (u.ahead && u.ahead_at == u.rbase) {
+    got = take_ahead(u);
+  } else {
+    drop_ahead(u);
+  }
   if (got == 0) got = read_block(u);
   if (got <= 0) return got;
   u.rlen = static_cast<std::size_t>(got);
