@@ -5,8 +5,9 @@
 //
 // RDMIX/workload_file reads a whole file through RDMIX, as the program's reading thread does
 // (file fetch, line building, splitting; no rendering): its lines vary as real ones do, so the
-// processor's branch prediction is tested as well. Name the file in ZELP_WORKLOAD, say a 5 MB
-// zelp_workload output; without it the benchmark is skipped.
+// processor's branch prediction is tested as well; RDLINE/workload_file only fetches the same
+// lines. Name the file in ZELP_WORKLOAD, say a 5 MB zelp_workload output; without it both are
+// skipped.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -21,6 +22,7 @@
 #include "driver/text.hpp"
 #include "fileio/units.hpp"
 #include "reader/items.hpp"
+#include "reader/line_fetch.hpp"
 #include "reader/reader_state.hpp"
 
 namespace {
@@ -84,8 +86,11 @@ void rdmix_line(benchmark::State& state, Line line) {
 }
 
 // Every line of the file named in ZELP_WORKLOAD, once per iteration, read with the program's
-// settings (2048 characters a line, the texts of items not asked for).
-void rdmix_workload_file(benchmark::State& state) {
+// settings (2048 characters a line, the texts of items not asked for). kSplit: through RDMIX, as
+// the program's reading thread does; otherwise fetched with RDLINE only, which tells how much
+// of the reading thread's time goes to the fetch and how much to the splitting.
+template <bool kSplit>
+void read_workload_file(benchmark::State& state) {
   const char* name = std::getenv("ZELP_WORKLOAD");
   if (name == nullptr || *name == '\0') {
     state.SkipWithError("set ZELP_WORKLOAD to a workload file");
@@ -105,10 +110,20 @@ void rdmix_workload_file(benchmark::State& state) {
     std::int32_t ierr = 0;
     kud::INIFII(kUnit, kSilent, ierr);
     kud::RDSET(kud::kMaxLine, kud::kSetNchlin);
-    std::int32_t count = 0;
-    while (count >= 0 && ierr == 0) {
-      kud::RDMIX(count, kinds, values, {}, 0, kUnit, kSilent, ierr);
-      ++lines;
+    if constexpr (kSplit) {
+      std::int32_t count = 0;
+      while (count >= 0 && ierr == 0) {
+        kud::RDMIX(count, kinds, values, {}, 0, kUnit, kSilent, ierr);
+        ++lines;
+      }
+    } else {
+      for (;;) {
+        kud::RDLINE();
+        if (kud::RDSTAT() != 0 || kud::RDEOF()) break;
+        benchmark::DoNotOptimize(kud::RS.LENLIN);
+        ++lines;
+      }
+      ierr = kud::RDSTAT() == 0 ? 0 : 1;
     }
     if (ierr != 0 || kud::io::rewind_unit(kUnit) != 0) {
       state.SkipWithError("reading ZELP_WORKLOAD failed");
@@ -159,7 +174,9 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("RDMIX/data_line", rdmix_line, kDataLine);
   benchmark::RegisterBenchmark("RDMIX/text_line", rdmix_line, kTextLine);
   benchmark::RegisterBenchmark("RDMIX/expression_line", rdmix_line, kExpressionLine);
-  benchmark::RegisterBenchmark("RDMIX/workload_file", rdmix_workload_file)
+  benchmark::RegisterBenchmark("RDMIX/workload_file", read_workload_file<true>)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("RDLINE/workload_file", read_workload_file<false>)
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("render_field", render_field_values);
   benchmark::RegisterBenchmark("LENTRM/short_text_in_256", lentrm_short_text);
