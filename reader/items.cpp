@@ -41,7 +41,8 @@ constexpr std::uint64_t kHigh = 0x8080808080808080;
 constexpr std::uint64_t kLow7 = kOnes * 0x7F;
 
 // Whole eight-byte loads from the line stay inside the LINE array: from column p on, when
-// p <= kLastLoad.
+// p <= kLastLoad. The scans below walk the line with a pointer, which spares the index
+// arithmetic on every character.
 constexpr std::int32_t kLastLoad = kMaxLine + 2 - 8;
 static_assert(sizeof(ReaderState{}.LINE) == kMaxLine + 2);
 
@@ -59,17 +60,18 @@ constexpr std::uint64_t non_digits(std::uint64_t t) {
   return (((t & kLow7) + kOnes * (0x80 - 10)) | t) & kHigh;
 }
 
-// The blanks from column p on; stops at the sentinel. kInside: every load from a column up to
-// the sentinel's stays inside LINE (the line ends before kLastLoad), so no bound is checked.
+// The blanks from c on; stops at the sentinel. An eight-byte load may start up to last_load.
+// kInside: every load up to the sentinel stays inside LINE (the line ends before kLastLoad), so
+// no bound is checked.
 template <bool kInside>
-std::int32_t skip_blanks(const char* line, std::int32_t p) {
-  while (kInside || p <= kLastLoad) {
-    const std::uint64_t other = load8(line + at(p)) ^ (kOnes * ' ');
-    if (other != 0) return p + std::countr_zero(other) / 8;
-    p += 8;
+const char* skip_blanks(const char* c, const char* last_load) {
+  while (kInside || c <= last_load) {
+    const std::uint64_t other = load8(c) ^ (kOnes * ' ');
+    if (other != 0) return c + std::countr_zero(other) / 8;
+    c += 8;
   }
-  while (line[p] == ' ') ++p;
-  return p;
+  while (*c == ' ') ++c;
+  return c;
 }
 
 // Digit k's share of a fraction, d * fraction_scale(k), as the reader's loop computes it, for
@@ -105,55 +107,50 @@ static_assert(kPairSums[5] == 0.5 && kPairSums[1 + 256 * 2] == kTerms[2][2] + kT
 // The digit bytes a fraction of n = 0, 1 or 2 digits keeps of an eight-byte load.
 constexpr std::array<std::uint64_t, 3> kShortFraction = {0, 0xFF, 0xFFFF};
 
-// The fraction after a decimal point, from column p on (no digit at all gives 0.0), in the
-// reader's order: scale, product, sum, digit after digit. The first two digits come from
-// kPairSums in one lookup. p moves past the digits.
-template <bool kInside>
-double fraction_sum(const char* line, std::int32_t& p) {
-  if (!kInside && p > kLastLoad) {
-    // The last columns of the longest line: digit by digit.
-    double sum = 0.0;
-    for (std::int32_t k = 1; is_digit(line[p]); ++k, ++p) {
-      const double term = k <= kTermDigits ? kTerms[at(k)][at(line[p] - '0')]
-                                           : static_cast<double>(line[p] - '0') * fraction_scale(k);
-      sum = term + sum;
-    }
-    return sum;
+// Fraction digits from the k-th on, from c on, one at a time; c moves past them.
+double fraction_tail(double sum, std::int32_t k, const char*& c) {
+  for (; is_digit(*c); ++k, ++c) {
+    const double term = k <= kTermDigits ? kTerms[at(k)][at(*c - '0')]
+                                         : static_cast<double>(*c - '0') * fraction_scale(k);
+    sum = term + sum;
   }
-  const std::uint64_t values = load8(line + at(p)) ^ kZeros;
+  return sum;
+}
+
+// The fraction after a decimal point, from c on (no digit at all gives 0.0), in the reader's
+// order: scale, product, sum, digit after digit. The first two digits come from kPairSums in
+// one lookup. c moves past the digits; an eight-byte load may start up to last_load.
+template <bool kInside>
+double fraction_sum(const char*& c, const char* last_load) {
+  // The last columns of the longest line: digit by digit.
+  if (!kInside && c > last_load) return fraction_tail(0.0, 1, c);
+  const std::uint64_t values = load8(c) ^ kZeros;
   const std::int32_t n = std::countr_zero(non_digits(values)) / 8;  // 8 for all digits
-  p += n;
+  c += n;
   if (n < 3) return kPairSums[values & kShortFraction[at(n)]];
   double sum = kPairSums[values & 0xFFFF];
   sum = kTerms[3][(values >> 16) & 0xFF] + sum;
   std::int32_t k = 4;
   for (; k <= n; ++k) sum = kTerms[at(k)][(values >> (8 * (k - 1))) & 0xFF] + sum;
-  if (n == 8) {
-    for (; is_digit(line[p]); ++k, ++p) {
-      const double term = k <= kTermDigits ? kTerms[at(k)][at(line[p] - '0')]
-                                           : static_cast<double>(line[p] - '0') * fraction_scale(k);
-      sum = term + sum;
-    }
-  }
-  return sum;
+  return n == 8 ? fraction_tail(sum, k, c) : sum;
 }
 
-// The digit run from column p on (the first character a digit): its value, and p moved past
-// it. False for more than 15 digits (beyond 2**53, the full way).
-bool digit_run(const char* line, std::int32_t& p, std::uint64_t& run) {
-  run = static_cast<std::uint64_t>(line[p] - '0');
-  if (!is_digit(line[p + 1])) {
-    ++p;  // one digit, the most common run
+// The digit run from c on (the first character a digit): its value, and c moved past it. False
+// for more than 15 digits (beyond 2**53, the full way).
+bool digit_run(const char*& c, std::uint64_t& run) {
+  run = static_cast<std::uint64_t>(*c - '0');
+  if (!is_digit(c[1])) {
+    ++c;  // one digit, the most common run
     return true;
   }
   // Digit by digit: most longer runs have two to four digits, too few to gain from word-wide
   // work.
-  std::int32_t q = p + 1;
+  const char* q = c + 1;
   do {
-    if (q - p == 15) return false;
-    run = run * 10 + static_cast<std::uint64_t>(line[q] - '0');
-  } while (is_digit(line[++q]));
-  p = q;
+    if (q - c == 15) return false;
+    run = run * 10 + static_cast<std::uint64_t>(*q - '0');
+  } while (is_digit(*++q));
+  c = q;
   return true;
 }
 
@@ -195,57 +192,58 @@ template <bool kInside>
 std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n,
                          std::size_t capacity, std::int32_t* kinds, double* values, char* texts,
                          std::size_t slot) {
-  const std::int32_t end = RS.LENLIN;
+  const char* const end = line + RS.LENLIN;
+  const char* const last_load = line + kLastLoad;
   const char delimiter = RS.CHDELM;
   constexpr std::uint64_t kMaxInt = 2147483647;
   const std::size_t first = n;
   std::size_t last_integer = kNone;
   std::size_t last_real = kNone;
-  std::int32_t p = position;
+  const char* p = line + position;
   std::uint64_t run = 0;  // the value of the last item's integer digits
   // Past the line's end p stands on the sentinel, which no item starts with.
   while (kInside || n < capacity) {
-    std::int32_t q = p;
-    const bool negative = line[q] == '-';
-    if (negative || line[q] == '+') ++q;
+    const char* q = p;
+    const bool negative = *q == '-';
+    if (negative || *q == '+') ++q;
     std::uint64_t digits = 0;
-    if (!is_digit(line[q]) || !digit_run(line, q, digits)) break;
+    if (!is_digit(*q) || !digit_run(q, digits)) break;
     // At most 15 digits: the run converts exactly as a signed value, a cheaper conversion.
     double x = static_cast<double>(static_cast<std::int64_t>(digits));
     bool real = false;
-    if (line[q] == '.') {
+    if (*q == '.') {
       real = true;
       ++q;
       // No digit after the point adds +0.0, which leaves x unchanged.
-      x = x + fraction_sum<kInside>(line, q);
+      x = x + fraction_sum<kInside>(q, last_load);
     }
-    if (line[q] == 'E') {
+    if (*q == 'E') {
       real = true;
       ++q;
-      const bool minus = line[q] == '-';
-      if (minus || line[q] == '+') ++q;
+      const bool minus = *q == '-';
+      if (minus || *q == '+') ++q;
       // One to four exponent digits; none means the number would end before the "E".
-      std::int32_t exponent = line[q] - '0';
+      std::int32_t exponent = *q - '0';
       if (exponent < 0 || exponent > 9) break;
-      if (is_digit(line[++q])) {
-        exponent = exponent * 10 + (line[q] - '0');
-        if (is_digit(line[++q])) {
-          exponent = exponent * 10 + (line[q] - '0');
-          if (is_digit(line[++q])) exponent = exponent * 10 + (line[q++] - '0');
+      if (is_digit(*++q)) {
+        exponent = exponent * 10 + (*q - '0');
+        if (is_digit(*++q)) {
+          exponent = exponent * 10 + (*q - '0');
+          if (is_digit(*++q)) exponent = exponent * 10 + (*q++ - '0');
         }
       }
       x = table_power_of_ten(minus ? -exponent : exponent) * x;
     }
     // What ENDITM does after an item: blanks, at most one delimiter, blanks.
-    if (line[q] == ' ') {
-      q = skip_blanks<kInside>(line, q + 1);
-      if (line[q] == delimiter) {
+    if (*q == ' ') {
+      q = skip_blanks<kInside>(q + 1, last_load);
+      if (*q == delimiter) {
         ++q;
-        if (line[q] == ' ') q = skip_blanks<kInside>(line, q + 1);
+        if (*q == ' ') q = skip_blanks<kInside>(q + 1, last_load);
       }
-    } else if (line[q] == delimiter) {
+    } else if (*q == delimiter) {
       ++q;
-      if (line[q] == ' ') q = skip_blanks<kInside>(line, q + 1);
+      if (*q == ' ') q = skip_blanks<kInside>(q + 1, last_load);
     } else if (q <= end) {
       break;  // no item end here
     }
@@ -264,7 +262,7 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
     run = digits;
     p = q;
   }
-  position = p;
+  position = static_cast<std::int32_t>(p - line);
   // The numbers' text slots are blank; no call with a null pointer for no slots.
   if (slot > 0 && n > first) std::memset(texts + first * slot, ' ', (n - first) * slot);
   if (last_integer != kNone || last_real != kNone)
