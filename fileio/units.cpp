@@ -729,13 +729,14 @@ std::int32_t attach_unit(std::int32_t unit, int fd, std::string_view name, bool 
   return 0;
 }
 
-std::int32_t read_record_raw(std::int32_t unit, std::span<char> buffer, std::int32_t& kept) {
-  kept = 0;
-  Unit* u = slot(unit);
+namespace {
+
+// Every case of read_record_raw but reading on from a block that holds the whole next record,
+// kept out of line so that this common case pays for no more than it uses.
+[[gnu::noinline]] std::int32_t read_record_slowly(Unit* u, std::span<char> buffer,
+                                                  std::int32_t& kept) {
   if (u == nullptr || !u->connected) return EBADF;
   if (buffer.size() > static_cast<std::size_t>(INT32_MAX)) return EINVAL;
-  // Reading on from a block that holds the whole next record: nothing else to settle.
-  if (u->mode == Mode::kReading && !u->replay && take_from_block(*u, buffer, kept)) return 0;
   if (u->replay) {
     u->replay = false;
     const std::size_t n = std::min(buffer.size(), u->last_size);
@@ -746,6 +747,19 @@ std::int32_t read_record_raw(std::int32_t unit, std::span<char> buffer, std::int
   }
   if (const std::int32_t err = enter_reading(*u); err != 0) return err;
   return read_next(*u, buffer, kept);
+}
+
+}  // namespace
+
+std::int32_t read_record_raw(std::int32_t unit, std::span<char> buffer, std::int32_t& kept) {
+  kept = 0;
+  Unit* u = slot(unit);
+  // Reading on from a block that holds the whole next record: nothing else to settle. A unit
+  // that is reading is connected.
+  if (u != nullptr && u->mode == Mode::kReading && !u->replay &&
+      buffer.size() <= static_cast<std::size_t>(INT32_MAX) && take_from_block(*u, buffer, kept))
+    return 0;
+  return read_record_slowly(u, buffer, kept);
 }
 
 std::int32_t read_record(std::int32_t unit, std::span<char> buffer) {
