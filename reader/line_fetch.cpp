@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -264,8 +265,18 @@ bool build_line(std::int32_t kept) {
   }
   while (length > 0 && line[length - 1] == ' ') --length;
   if (length == 0) return false;
+  // The leading blanks, eight columns at a time while a whole word lies inside LINE; the last
+  // character kept stops the scan, so what follows it does not matter.
   std::size_t first = 0;
-  while (line[first] == ' ') ++first;  // stops at the last character kept
+  for (; first + 8 <= kRoom; first += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, line + first, 8);
+    if (const std::uint64_t other = word ^ 0x2020202020202020; other != 0) {
+      first += static_cast<std::size_t>(std::countr_zero(other) / 8);
+      break;
+    }
+  }
+  while (line[first] == ' ') ++first;
   RS.IPOS = static_cast<std::int32_t>(first) + 1;
   RS.LENLIN = static_cast<std::int32_t>(length);
   RS.LINE[at(RS.LENLIN + 1)] = kSentinel;

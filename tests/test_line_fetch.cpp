@@ -90,6 +90,32 @@ TEST_F(ReaderTest, FetchReadsWideRecordsWholeAfterRaisingNchlin) {
   EXPECT_EQ(RS.LINE[2049], kud::kSentinel);
 }
 
+TEST_F(ReaderTest, FetchFindsTheFirstCharacterAfterAnyRunOfBlanks) {
+  // Leading blanks and TABs of every count around the word-wide steps, and up to the last
+  // column of the longest line, where the scan must go on column by column; old text after the
+  // new record must not be taken for it.
+  std::string file;
+  std::vector<std::size_t> counts;
+  for (std::size_t n = 0; n <= 40; ++n) counts.push_back(n);
+  for (std::size_t n = 2030; n < 2048; ++n) counts.push_back(n);
+  for (const std::size_t n : counts) {
+    std::string blanks(n, ' ');
+    for (std::size_t i = 3; i < n; i += 7) blanks[i] = '\t';
+    file += std::string(2048, 'w') + "\n" + blanks + "x\n";
+  }
+  use_file(file, false);
+  kud::RDSET(2048, kud::kSetNchlin);
+  for (const std::size_t n : counts) {
+    SCOPED_TRACE(n);
+    kud::RDLINE();  // the record of w's leaves old text in every column
+    kud::RDLINE();
+    ASSERT_EQ(kud::RDSTAT(), 0);
+    EXPECT_EQ(RS.IPOS, static_cast<std::int32_t>(n + 1));
+    EXPECT_EQ(RS.LENLIN, static_cast<std::int32_t>(n + 1));
+    EXPECT_EQ(line_text(1, RS.LENLIN), std::string(n, ' ') + "X");
+  }
+}
+
 TEST_F(ReaderTest, EchoShowsEveryRecordReadSkippedOnesToo) {
   use_file("'skip\n\nkeep\n");
   kud::RDSET(test::kReportUnit, kud::kSetLunech);
