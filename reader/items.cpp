@@ -36,6 +36,9 @@ bool g_last_line_numeric = false;
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// The word-wide scans take the first byte of a word as its lowest.
+static_assert(std::endian::native == std::endian::little);
+
 constexpr std::uint64_t kOnes = 0x0101010101010101;
 constexpr std::uint64_t kHigh = 0x8080808080808080;
 constexpr std::uint64_t kLow7 = kOnes * 0x7F;

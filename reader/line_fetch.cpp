@@ -15,6 +15,9 @@
 namespace kud {
 namespace {
 
+// The word-wide blank scan takes the first byte of a word as its lowest.
+static_assert(std::endian::native == std::endian::little);
+
 constexpr char kTabChar = '\t';
 constexpr char kLineFeed = '\n';
 
