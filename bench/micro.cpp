@@ -17,13 +17,13 @@
 #include <span>
 #include <string_view>
 
-#include "driver/extract.hpp"
-#include "driver/records.hpp"
-#include "driver/text.hpp"
-#include "fileio/units.hpp"
-#include "reader/items.hpp"
-#include "reader/line_fetch.hpp"
-#include "reader/reader_state.hpp"
+#include "zelp/extract.hpp"
+#include "zelp/records.hpp"
+#include "kud/text/text.hpp"
+#include "kud/io/units.hpp"
+#include "kud/reader/items.hpp"
+#include "kud/reader/line_fetch.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace {
 

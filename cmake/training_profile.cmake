@@ -57,7 +57,7 @@ add_custom_target(zelp_training DEPENDS ${zelp_profile_stamp})
 
 # The profile files are named after the object files' paths below each build folder, so the
 # two builds find each other's through -fprofile-prefix-path.
-foreach(target kud_io zelp_text kud zelp_driver zelp)
+foreach(target kud zelp_driver zelp)
   add_dependencies(${target} zelp_training)
   target_compile_options(${target} PRIVATE
     -fprofile-use=${zelp_profile_dir} -fprofile-prefix-path=${CMAKE_BINARY_DIR}

@@ -5,8 +5,8 @@
 #include <span>
 
 #include "fuzz_input.hpp"
-#include "reader/line_fetch.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/reader/line_fetch.hpp"
+#include "kud/reader/reader_state.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

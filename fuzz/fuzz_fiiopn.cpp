@@ -15,8 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "fileio/fiiopn.hpp"
-#include "fileio/units.hpp"
+#include "kud/fileio/fiiopn.hpp"
+#include "kud/io/units.hpp"
 #include "fuzz_input.hpp"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "fileio/units.hpp"
+#include "kud/io/units.hpp"
 
 namespace fuzz {
 

@@ -16,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/zelp.hpp"
-#include "fileio/units.hpp"
+#include "zelp/zelp.hpp"
+#include "kud/io/units.hpp"
 #include "fuzz_input.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <span>
 
 #include "fuzz_input.hpp"
-#include "reader/items.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/reader/items.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace {
 constexpr std::int32_t kWidth = 16;

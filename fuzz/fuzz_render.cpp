@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/records.hpp"
+#include "zelp/records.hpp"
 #include "fuzz_input.hpp"
 
 namespace {

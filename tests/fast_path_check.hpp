@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "reader/items.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/reader/items.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace check {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "fileio/units.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/io/units.hpp"
+#include "kud/reader/reader_state.hpp"
 #include "support.hpp"
 
 namespace test {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/batches.hpp"
-#include "driver/records.hpp"
-#include "fileio/units.hpp"
+#include "zelp/batches.hpp"
+#include "zelp/records.hpp"
+#include "kud/io/units.hpp"
 #include "support.hpp"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "reader/cursor.hpp"
-#include "reader/line_fetch.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/reader/cursor.hpp"
+#include "kud/reader/line_fetch.hpp"
+#include "kud/reader/reader_state.hpp"
 #include "reader_fixture.hpp"
 
 namespace {

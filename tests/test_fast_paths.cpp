@@ -11,9 +11,9 @@
 #include <random>
 #include <string>
 
-#include "driver/records.hpp"
+#include "zelp/records.hpp"
 #include "fast_path_check.hpp"
-#include "numeric/literals.hpp"
+#include "kud/numeric/literals.hpp"
 #include "support.hpp"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "fileio/fiiopn.hpp"
-#include "fileio/units.hpp"
+#include "kud/fileio/fiiopn.hpp"
+#include "kud/io/units.hpp"
 #include "support.hpp"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "numeric/expressions.hpp"
-#include "numeric/literals.hpp"
-#include "reader/items.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/numeric/expressions.hpp"
+#include "kud/numeric/literals.hpp"
+#include "kud/reader/items.hpp"
+#include "kud/reader/reader_state.hpp"
 #include "reader_fixture.hpp"
 
 namespace {

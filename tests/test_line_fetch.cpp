@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "reader/line_fetch.hpp"
-#include "reader/reader_state.hpp"
-#include "reader/report.hpp"
+#include "kud/reader/line_fetch.hpp"
+#include "kud/reader/reader_state.hpp"
+#include "kud/text/report.hpp"
 #include "reader_fixture.hpp"
 
 namespace {

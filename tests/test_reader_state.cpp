@@ -1,7 +1,7 @@
 #include <string>
 
-#include "reader/line_fetch.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/reader/line_fetch.hpp"
+#include "kud/reader/reader_state.hpp"
 #include "reader_fixture.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/records.hpp"
+#include "zelp/records.hpp"
 
 namespace {
 

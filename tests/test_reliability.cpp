@@ -24,11 +24,11 @@
 #include <thread>
 #include <vector>
 
-#include "driver/zelp.hpp"
-#include "fileio/units.hpp"
-#include "reader/items.hpp"
-#include "reader/line_fetch.hpp"
-#include "reader/reader_state.hpp"
+#include "zelp/zelp.hpp"
+#include "kud/io/units.hpp"
+#include "kud/reader/items.hpp"
+#include "kud/reader/line_fetch.hpp"
+#include "kud/reader/reader_state.hpp"
 #include "reader_fixture.hpp"
 #include "support.hpp"
 

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "fileio/units.hpp"
+#include "kud/io/units.hpp"
 #include "support.hpp"
 
 namespace {

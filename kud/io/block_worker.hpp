@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "fileio/units.hpp"
+#include "kud/io/units.hpp"
 
 namespace kud::io::detail {
 

@@ -1,11 +1,11 @@
-#include "reader/cursor.hpp"
+#include "kud/reader/cursor.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
 
-#include "reader/reader_state.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace kud {
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/records.hpp"
+#include "zelp/records.hpp"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "driver/text.hpp"
+#include "kud/text/text.hpp"
 
 namespace zelp {
 namespace {

@@ -1,11 +1,11 @@
-#include "numeric/expressions.hpp"
+#include "kud/numeric/expressions.hpp"
 
 #include <cmath>
 #include <cstdint>
 
-#include "numeric/literals.hpp"
-#include "reader/cursor.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/numeric/literals.hpp"
+#include "kud/reader/cursor.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace kud {
 

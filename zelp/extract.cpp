@@ -1,4 +1,4 @@
-#include "driver/extract.hpp"
+#include "zelp/extract.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,11 +8,11 @@
 #include <span>
 #include <string_view>
 
-#include "driver/batches.hpp"
-#include "driver/records.hpp"
-#include "driver/text.hpp"
-#include "reader/items.hpp"
-#include "reader/reader_state.hpp"
+#include "zelp/batches.hpp"
+#include "zelp/records.hpp"
+#include "kud/text/text.hpp"
+#include "kud/reader/items.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace zelp {
 namespace {

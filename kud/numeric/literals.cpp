@@ -1,8 +1,8 @@
-#include "numeric/literals.hpp"
+#include "kud/numeric/literals.hpp"
 
-#include "numeric/expressions.hpp"
-#include "reader/cursor.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/numeric/expressions.hpp"
+#include "kud/reader/cursor.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace kud {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "fileio/units.hpp"
+#include "kud/io/units.hpp"
 
 namespace zelp {
 

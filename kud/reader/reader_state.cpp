@@ -1,12 +1,12 @@
-#include "reader/reader_state.hpp"
+#include "kud/reader/reader_state.hpp"
 
 #include <cstddef>
 #include <cstring>
 #include <string>
 
-#include "fileio/units.hpp"
-#include "reader/line_fetch.hpp"
-#include "reader/report.hpp"
+#include "kud/io/units.hpp"
+#include "kud/reader/line_fetch.hpp"
+#include "kud/text/report.hpp"
 
 namespace kud {
 

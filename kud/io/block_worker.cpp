@@ -1,4 +1,4 @@
-#include "fileio/block_worker.hpp"
+#include "kud/io/block_worker.hpp"
 
 #include <system_error>
 #include <thread>

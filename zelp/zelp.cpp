@@ -1,16 +1,16 @@
 // The console dialogue: banner, three questions, then the shared extraction and summary.
-#include "driver/zelp.hpp"
+#include "zelp/zelp.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string_view>
 
-#include "driver/extract.hpp"
-#include "driver/records.hpp"
-#include "driver/text.hpp"
-#include "fileio/fiiopn.hpp"
-#include "fileio/units.hpp"
+#include "zelp/extract.hpp"
+#include "zelp/records.hpp"
+#include "kud/text/text.hpp"
+#include "kud/fileio/fiiopn.hpp"
+#include "kud/io/units.hpp"
 
 namespace zelp {
 namespace {

@@ -1,13 +1,13 @@
 // FIIOPN: turns the caller's codes into file characteristics, opens the file on the unit and
 // writes the error and characteristics reports.
-#include "fileio/fiiopn.hpp"
+#include "kud/fileio/fiiopn.hpp"
 
 #include <cstdint>
 #include <limits>
 #include <string>
 
-#include "fileio/units.hpp"
-#include "reader/report.hpp"
+#include "kud/io/units.hpp"
+#include "kud/text/report.hpp"
 
 namespace kud {
 namespace {

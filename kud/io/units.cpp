@@ -5,7 +5,7 @@
 // write, so the per-record path is a memchr, a memcpy or two and no system call. Console units
 // write through at once: one write system call per record or prompt. Full write blocks go out on
 // a background thread; a regular file's next read block comes in on another.
-#include "fileio/units.hpp"
+#include "kud/io/units.hpp"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -24,7 +24,7 @@
 #include <string>
 #include <utility>
 
-#include "fileio/block_worker.hpp"
+#include "kud/io/block_worker.hpp"
 
 namespace kud::io {
 namespace {

@@ -1,4 +1,4 @@
-#include "reader/line_fetch.hpp"
+#include "kud/reader/line_fetch.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,9 +8,9 @@
 #include <string>
 #include <type_traits>
 
-#include "fileio/units.hpp"
-#include "reader/reader_state.hpp"
-#include "reader/report.hpp"
+#include "kud/io/units.hpp"
+#include "kud/reader/reader_state.hpp"
+#include "kud/text/report.hpp"
 
 namespace kud {
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/text.hpp"
+#include "kud/text/text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "fileio/units.hpp"
+#include "kud/io/units.hpp"
 
 namespace zelp {
 namespace {

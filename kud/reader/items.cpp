@@ -1,4 +1,4 @@
-#include "reader/items.hpp"
+#include "kud/reader/items.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "driver/text.hpp"
-#include "numeric/literals.hpp"
-#include "reader/cursor.hpp"
-#include "reader/line_fetch.hpp"
-#include "reader/reader_state.hpp"
+#include "kud/text/text.hpp"
+#include "kud/numeric/literals.hpp"
+#include "kud/reader/cursor.hpp"
+#include "kud/reader/line_fetch.hpp"
+#include "kud/reader/reader_state.hpp"
 
 namespace kud {
 namespace {

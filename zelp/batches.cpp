@@ -1,4 +1,4 @@
-#include "driver/batches.hpp"
+#include "zelp/batches.hpp"
 
 #include <array>
 #include <cerrno>
@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
-#include "driver/records.hpp"
-#include "fileio/units.hpp"
+#include "zelp/records.hpp"
+#include "kud/io/units.hpp"
 
 namespace zelp {
 namespace {

@@ -2,7 +2,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/zelp.hpp"
+#include "zelp/zelp.hpp"
 
 int main(int argc, char** argv) {
   // A reader that closed its end of the output pipe is a write failure to report (EPIPE), not
