@@ -1,5 +1,6 @@
-// Runs one record through RDMIX with and without the one-pass number recogniser and tells
-// whether the two runs agree on every item and on the reader state they leave. Shared by the
+// Runs one record through RDMIX with and without the one-pass number recogniser, with numbers
+// valued digit by digit and again with exact literals, and tells whether the two runs of each
+// way agree on every item and on the reader state they leave. Shared by the
 // differential test and its fuzz target.
 #pragma once
 
@@ -7,8 +8,10 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
+#include "kud/numeric/literals.hpp"
 #include "kud/reader/items.hpp"
 #include "kud/reader/reader_state.hpp"
 
@@ -37,7 +40,7 @@ inline bool only_numbers(const Outcome& out) {
 }
 
 // Splits line (no line feed inside) from the memory text with the program's settings.
-inline void split(std::string_view line, bool fast, Outcome& out) {
+inline void split(std::string_view line, bool fast, bool exact, Outcome& out) {
   kud::reset_reader_state();
   std::memcpy(&kud::RS.MEMTXT[1], line.data(), line.size());
   kud::RS.MEMTXT[line.size() + 1] = '\n';
@@ -45,10 +48,12 @@ inline void split(std::string_view line, bool fast, Outcome& out) {
   kud::INIFII(kud::kMemoryUnit, -1, out.ierr);
   kud::RDSET(kud::kMaxLine, kud::kSetNchlin);
   kud::use_fast_numbers(fast);
+  kud::use_exact_literals(exact);
   std::array<double, 1024> values{};
   kud::RDMIX(out.count, out.kinds, values, out.texts, 8, 88, -1, out.ierr);
   out.numeric = kud::last_line_numeric();
   kud::use_fast_numbers(true);
+  kud::use_exact_literals(false);
   for (std::size_t i = 0; i < values.size(); ++i)
     out.value_bits[i] = std::bit_cast<std::uint64_t>(values[i]);
   const auto& rs = kud::RS;
@@ -65,13 +70,13 @@ inline void split(std::string_view line, bool fast, Outcome& out) {
   out.chcur = rs.CHCUR;
 }
 
-// Empty when both ways agree, else the name of the first thing that differs.
-inline std::string_view compare(std::string_view line) {
+// Empty when both recognisers agree, else the name of the first thing that differs.
+inline std::string_view compare(std::string_view line, bool exact) {
   static Outcome fast;
   static Outcome slow;
   if (line.size() > static_cast<std::size_t>(kud::kMaxLine)) line = line.substr(0, kud::kMaxLine);
-  split(line, true, fast);
-  split(line, false, slow);
+  split(line, true, exact, fast);
+  split(line, false, exact, slow);
   if (fast.numeric != only_numbers(fast) || slow.numeric != only_numbers(slow)) return "numeric";
   if (fast.count != slow.count) return "count";
   if (fast.ierr != slow.ierr) return "ierr";
@@ -92,6 +97,15 @@ inline std::string_view compare(std::string_view line) {
   if (fast.accu_real_bits != slow.accu_real_bits) return "accu_real";
   if (fast.accu_wide != slow.accu_wide) return "accu_wide";
   if (fast.chcur != slow.chcur) return "CHCUR";
+  return {};
+}
+
+// As compare, both ways of valuing literals; "exact " leads what differs with exact literals.
+inline std::string compare(std::string_view line) {
+  if (const std::string_view differs = compare(line, false); !differs.empty())
+    return std::string(differs);
+  if (const std::string_view differs = compare(line, true); !differs.empty())
+    return "exact " + std::string(differs);
   return {};
 }
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -163,6 +166,90 @@ TEST_F(ItemTest, ExpressionsRunStrictlyLeftToRight) {
       {"SIN 1", {{kText, 0.0, "SIN"}, {kInteger, 1}}},
   };
   for (const ItemRow& row : rows) expect_items(row);
+}
+
+// With exact literals a number is the double nearest to its text, whichever recogniser takes
+// it: halfway cases, long digit strings, subnormals and the ends of the range, against strtod
+// (and std::from_chars where that gives a value).
+TEST_F(ItemTest, ExactLiteralsAreValuedAsStrtodValuesTheirText) {
+  const std::string_view literals[] = {
+      "0.12",
+      "0.1",
+      "2E-2",
+      "81.344",
+      "5.6952E-05",
+      "3.0150E+02",
+      ".5",
+      "5.",
+      "5.E2",
+      "1E+0012",
+      "9007199254740993",
+      "9007199254740995",
+      "9007199254740993.0001",
+      "4.35679374481504E-5",
+      "1.00000000000000011102230246251565404236316680908203125",
+      "1.00000000000000011102230246251565404236316680908203126",
+      "3.14159265358979323846264338327950288",
+      "0.30000000000000004",
+      "0.1000000000000000055511",
+      "123456789012345678901234567890",
+      "2.2250738585072011E-308",
+      "2.2250738585072012E-308",
+      "2.2250738585072014E-308",
+      "4.9E-324",
+      "2.4703282292062328E-324",
+      "2.4703282292062327E-324",
+      "1E-320",
+      "1E-324",
+      "1E-400",
+      "1.7976931348623157E308",
+      "1.7976931348623158E308",
+      "1.7976931348623159E308",
+      "1E308",
+      "1E309",
+      "0E400",
+      "0.000000000000000000000000000000000000000000000000000000000000001",
+      "1E22",
+      "1E23",
+      "8.98846567431158E307",
+      "12345678901234567890123456789012345678901234567890E-30"};
+  kud::use_exact_literals(true);
+  for (const std::string_view literal : literals) {
+    for (const std::string_view sign : {"", "-"}) {
+      const std::string text = std::string(sign) + std::string(literal);
+      const double want = std::strtod(text.c_str(), nullptr);
+      double parsed = 0.0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+      if (error == std::errc{}) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(parsed), std::bit_cast<std::uint64_t>(want));
+      }
+      for (const bool fast : {true, false}) {
+        SCOPED_TRACE(text + (fast ? " fast" : " full"));
+        kud::use_fast_numbers(fast);
+        // Twice on a line: as the first item and as one after another.
+        ASSERT_EQ(split("7 " + text + " " + text), 3);
+        kud::use_fast_numbers(true);
+        for (const std::size_t i : {std::size_t{1}, std::size_t{2}}) {
+          EXPECT_EQ(kinds[i], kReal);
+          EXPECT_EQ(std::bit_cast<std::uint64_t>(values[i]), std::bit_cast<std::uint64_t>(want))
+              << values[i] << " " << want;
+        }
+      }
+    }
+  }
+  // Expressions run as ever, on the exact operands; PI is the same double either way.
+  const ItemRow rows[] = {
+      {"0.1+0.2 0.12*1 -2*PI",
+       {{kReal, 0.30000000000000004}, {kReal, 0.12}, {kReal, -2 * kud::kPi}}},
+      {"SIN(0.5)*10 1.5E3/4 1/0", {{kReal, std::sin(0.5) * 10}, {kReal, 375.0}, {kReal, 0.0}}},
+      {"12 -0 2147483648 1E",
+       {{kInteger, 12}, {kInteger, 0}, {kReal, 2147483648.0}, {kText, 0.0, "1E"}}},
+  };
+  for (const ItemRow& row : rows) expect_items(row);
+  // Only the text of the number is read: whatever the default gives for other forms stays.
+  EXPECT_TRUE(std::isnan(kud::exact_literal("1.2.3")));
+  EXPECT_TRUE(std::isnan(kud::exact_literal("")));
+  EXPECT_EQ(kud::exact_literal("1e3"), 1000.0);
 }
 
 TEST_F(ItemTest, MalformedExpressionsAreSingleTextItems) {

@@ -1,5 +1,11 @@
 #include "kud/numeric/literals.hpp"
 
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string_view>
+#include <system_error>
+
 #include "kud/numeric/expressions.hpp"
 #include "kud/reader/cursor.hpp"
 #include "kud/reader/reader_state.hpp"
@@ -49,7 +55,104 @@ int leading_sign() {
 
 constexpr double kTwoTo31 = 2147483648.0;
 
+bool g_exact_literals = false;
+
+// The powers of ten that a double holds exactly.
+constexpr auto kExactPowers = [] {
+  std::array<double, 23> table{};
+  double power = 1.0;
+  for (double& entry : table) {
+    entry = power;
+    power *= 10.0;
+  }
+  return table;
+}();
+static_assert(kExactPowers[22] == 1e22);
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The parts of a literal: its significant digits as an integer (the first 19), how many there
+// are, the power of ten that scales them (when there are at most 19), and the decimal exponent
+// of the first of them.
+struct Decimal {
+  std::uint64_t digits = 0;
+  std::int32_t count = 0;
+  std::int32_t scale = 0;
+  std::int32_t lead = 0;
+  bool whole = false;  // text is one literal and nothing else
+};
+
+Decimal decompose(std::string_view text) {
+  Decimal d;
+  std::size_t i = 0;
+  std::int32_t integer_digits = 0;  // counted from the first significant one
+  bool point = false;
+  bool any = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (!is_digit(c)) break;
+    any = true;
+    if (point) --d.scale;
+    if (d.count == 0 && c == '0') continue;  // leading zeros are not significant
+    if (d.count == 0 && point) d.lead = d.scale;
+    if (!point) ++integer_digits;
+    // Past 19 digits the value is left to from_chars; the magnitude still counts them all.
+    if (d.count < 19) d.digits = d.digits * 10 + static_cast<std::uint64_t>(c - '0');
+    ++d.count;
+  }
+  if (integer_digits > 0) d.lead = integer_digits - 1;
+  std::int32_t exponent = 0;
+  if (any && i < text.size() && (text[i] == 'E' || text[i] == 'e')) {
+    std::size_t j = i + 1;
+    const bool minus = j < text.size() && text[j] == '-';
+    if (j < text.size() && (text[j] == '-' || text[j] == '+')) ++j;
+    const std::size_t first = j;
+    for (; j < text.size() && is_digit(text[j]); ++j) {
+      if (exponent < 100000) exponent = exponent * 10 + (text[j] - '0');
+    }
+    if (j > first) {
+      i = j;
+      if (minus) exponent = -exponent;
+    }
+  }
+  d.scale += exponent;
+  d.lead += exponent;
+  d.whole = any && i == text.size();
+  return d;
+}
+
 }  // namespace
+
+void use_exact_literals(bool on) { g_exact_literals = on; }
+
+bool exact_literals() { return g_exact_literals; }
+
+double exact_literal(std::string_view text) {
+  const Decimal d = decompose(text);
+  if (!d.whole) return std::numeric_limits<double>::quiet_NaN();
+  if (d.count == 0) return 0.0;
+  // Up to 2**53 the digits are a double exactly, and so is 10**22: one multiplication or
+  // division of the two rounds the exact value once, which is the correct rounding.
+  constexpr std::uint64_t kExactDigits = std::uint64_t{1} << 53;
+  if (d.count <= 19 && d.digits <= kExactDigits && d.scale >= -22 && d.scale <= 22) {
+    const auto m = static_cast<double>(d.digits);
+    return d.scale >= 0 ? m * kExactPowers[static_cast<std::size_t>(d.scale)]
+                        : m / kExactPowers[static_cast<std::size_t>(-d.scale)];
+  }
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    // A value of 1 or more that does not fit overflowed; anything smaller underflowed.
+    return d.lead >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  }
+  if (error != std::errc{} || end != text.data() + text.size())
+    return std::numeric_limits<double>::quiet_NaN();
+  return value;
+}
 
 bool ISINT() {
   if (RS.IPOS > RS.LENLIN) return false;
@@ -81,6 +184,7 @@ bool NUMOPD() {
   const std::int32_t saved_ncmtch = RS.NCMTCH;
   RS.NCMTCH = 2;
   bool found = false;
+  bool pi = false;
   if (DIGRUN()) {
     double x = RS.accu_real;  // equals IACCU for every run that fits 32 bits
     if (MATCH(".") && DIGIT()) x = x + fraction();
@@ -97,6 +201,11 @@ bool NUMOPD() {
   } else if (MATCH("PI")) {
     RS.RVAL = kPi;
     found = true;
+    pi = true;
+  }
+  if (found && !pi && g_exact_literals) {
+    RS.RVAL = exact_literal(
+        {&RS.LINE[static_cast<std::size_t>(start)], static_cast<std::size_t>(RS.IPOS - start)});
   }
   scratch.restore();
   RS.NCMTCH = saved_ncmtch;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace kud {
 
@@ -19,6 +20,18 @@ inline constexpr double kPi = 3.141592653589793;
 // A signed real literal or expression, then a separator; value into RVAL.
 [[nodiscard]] bool ISREAL();
 [[nodiscard]] double RVALUE();
+
+// Switches how a written number is valued, for every recogniser that reads one (off by
+// default). Off: digit by digit in the reader's double arithmetic, as the reader always has
+// (0.12 gives 0.12000000000000001). On: the double nearest to its text, as strtod gives it
+// (0.12 gives 0.12). PI and the operators of an expression are the same either way.
+void use_exact_literals(bool on);
+[[nodiscard]] bool exact_literals();
+
+// The double nearest to text, an unsigned number as NUMOPD takes it (digits, an optional "."
+// and digits, an optional "E", sign and digits): correctly rounded, ties to even; beyond the
+// largest double +infinity, below the smallest subnormal +0.0. NaN for text of another form.
+[[nodiscard]] double exact_literal(std::string_view text);
 
 // 10 to the power e by repeated squaring, in the order the reader has always used: for e < 0
 // the base is 1 / 10.0, squared as needed; so 10**-2 is 0.1 * 0.1 = 0.010000000000000002.

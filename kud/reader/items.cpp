@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "kud/text/text.hpp"
 #include "kud/numeric/literals.hpp"
 #include "kud/reader/cursor.hpp"
 #include "kud/reader/line_fetch.hpp"
 #include "kud/reader/reader_state.hpp"
+#include "kud/text/text.hpp"
 
 namespace kud {
 namespace {
@@ -204,11 +204,13 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
   std::size_t last_real = kNone;
   const char* p = line + position;
   std::uint64_t run = 0;  // the value of the last item's integer digits
+  const bool exact = exact_literals();
   // Past the line's end p stands on the sentinel, which no item starts with.
   while (kInside || n < capacity) {
     const char* q = p;
     const bool negative = *q == '-';
     if (negative || *q == '+') ++q;
+    const char* const number = q;
     std::uint64_t digits = 0;
     if (!is_digit(*q) || !digit_run(q, digits)) break;
     // At most 15 digits: the run converts exactly as a signed value, a cheaper conversion.
@@ -237,6 +239,8 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
       }
       x = table_power_of_ten(minus ? -exponent : exponent) * x;
     }
+    // Valued from its text instead: the digits, point and exponent just taken.
+    if (exact && real) x = exact_literal({number, static_cast<std::size_t>(q - number)});
     // What ENDITM does after an item: blanks, at most one delimiter, blanks.
     if (*q == ' ') {
       q = skip_blanks<kInside>(q + 1, last_load);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kud/io/units.hpp"
+#include "kud/numeric/literals.hpp"
 #include "kud/reader/line_fetch.hpp"
 #include "kud/text/report.hpp"
 
@@ -18,6 +19,7 @@ void reset_reader_state() {
   std::memset(RS.MEMTXT.data(), 0, static_cast<std::size_t>(used) + 1);
   auto* rest = reinterpret_cast<unsigned char*>(&RS) + offsetof(ReaderState, MEMPOS);
   std::memset(rest, 0, sizeof(ReaderState) - offsetof(ReaderState, MEMPOS));
+  use_exact_literals(false);
 }
 
 namespace {

@@ -84,7 +84,7 @@ struct ReaderState {
 
 extern ReaderState RS;
 
-// Zero-fills RS again, as at program start. Tests only.
+// Zero-fills RS again and values literals digit by digit, as at program start. Tests only.
 void reset_reader_state();
 
 // Checks NCHLIN (1..2048), NCMTCH (>= 1) and LUNRD (>= 0 or -4321) and sets the defaults.
