@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "kud/numeric/literals.hpp"
 #include "support.hpp"
 #include "zelp/records.hpp"
+#include "zelp/shortest.hpp"
 
 namespace {
 
@@ -147,6 +149,64 @@ TEST(FastRenderer, DataRecordsHoldTheFieldsAndTabs) {
     for (std::size_t j = 0; j < n; ++j) expected += render(values[j], mark, false) + "\t";
     ASSERT_EQ(std::string(record.data(), length), expected);
   }
+}
+
+std::string shortest(double value, char mark, bool fast) {
+  std::array<char, zelp::kShortestWidth> text{};
+  const std::size_t n = fast ? zelp::render_shortest(value, text, mark)
+                             : zelp::render_shortest_reference(value, text, mark);
+  return {text.data(), n};
+}
+
+void expect_same_shortest(double value) {
+  for (const char mark : {'.', ','}) {
+    const std::string fast = shortest(value, mark, true);
+    const std::string reference = shortest(value, mark, false);
+    if (fast != reference) {
+      ADD_FAILURE() << "value " << std::hexfloat << value << ": fast [" << fast << "] reference ["
+                    << reference << "]";
+      return;
+    }
+  }
+}
+
+// The shortest text against std::to_chars: decimals of 1 to 17 digits at every scale (the
+// values a literal gives), ties between fixed and scientific notation, powers of ten and their
+// neighbours, integers up to 2**53, arbitrary bit patterns.
+TEST(FastShortest, AgreesWithToChars) {
+  std::mt19937_64 random(15);
+  for (std::int64_t i = 0; i < 200000 * scale(); ++i) {
+    const int digits = 1 + static_cast<int>(random() % 17);
+    std::uint64_t m = random() % 100000000000000000u;
+    for (int d = digits; d < 17; ++d) m /= 10;
+    const std::string text =
+        std::to_string(m) + "e" + std::to_string(static_cast<int>(random() % 60) - 35);
+    const double value = std::strtod(text.c_str(), nullptr);
+    expect_same_shortest(value);
+    expect_same_shortest(-value);
+    expect_same_shortest(std::nextafter(value, 0.0));
+  }
+  for (int e = -330; e <= 310; ++e) {
+    const double power = std::strtod(("1e" + std::to_string(e)).c_str(), nullptr);
+    for (const double value : {power, std::nextafter(power, 0.0), std::nextafter(power, 1e308),
+                               5 * power, 9.5 * power, 123456789012345 * power}) {
+      expect_same_shortest(value);
+    }
+  }
+  for (std::int64_t i = 0; i < 100000 * scale(); ++i) {
+    expect_same_shortest(static_cast<double>(random() >> (random() % 64)));
+    expect_same_shortest(std::bit_cast<double>(random()));
+  }
+  for (const double value :
+       {0.0, -0.0, 0x1p-30, std::nextafter(0x1p-30, 0.0), 1e15, std::nextafter(1e15, 0.0), 0x1p52,
+        0x1p53, 0.1 + 0.2, kud::kPi, std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::min(), std::numeric_limits<double>::max(),
+        std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
+    expect_same_shortest(value);
+  }
+  // NaN is "nan" whatever its sign bit, as the tools read it.
+  EXPECT_EQ(shortest(-std::numeric_limits<double>::quiet_NaN(), '.', true), "nan");
+  EXPECT_EQ(shortest(0.0 * std::numeric_limits<double>::infinity(), ',', false), "nan");
 }
 
 TEST(FastNumbers, TablesHoldWhatTheLoopsCompute) {
