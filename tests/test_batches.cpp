@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -12,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "zelp/batches.hpp"
-#include "zelp/records.hpp"
 #include "kud/io/units.hpp"
 #include "support.hpp"
+#include "zelp/batches.hpp"
+#include "zelp/records.hpp"
+#include "zelp/shortest.hpp"
 
 namespace {
 
@@ -48,7 +50,34 @@ struct BatchRun {
   std::vector<std::size_t> counts;  // values per record, in order
   char decimal_mark = '.';
   bool finish_twice = false;
+  zelp::RecordFormat format = zelp::RecordFormat::kFields;
+  std::size_t text_every = 0;  // a text record before every n-th data record; 0: none
 };
+
+// The text record put before data record r: lengths from empty to the longest there is, so
+// that the batches' text room fills up before their records or values do.
+std::string text_of(std::size_t record) {
+  const std::size_t sizes[] = {0, 1, 80, 2050, RecordBatches::kMaxText};
+  std::string text(sizes[record % std::size(sizes)], 'a' + static_cast<char>(record % 26));
+  if (!text.empty()) text[0] = '#';
+  return text;
+}
+
+// A data record in format, as the renderers write one value at a time.
+std::string expected_record(const std::vector<double>& values, const BatchRun& run) {
+  if (run.format == zelp::RecordFormat::kFields) {
+    std::string record(values.size() * zelp::kFieldStep, '?');
+    record.resize(zelp::assemble_data_record(values, record, run.decimal_mark));
+    return record + "\r\n";
+  }
+  std::string record;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    std::array<char, zelp::kShortestWidth> text{};
+    if (i > 0) record += '\t';
+    record.append(text.data(), zelp::render_shortest_reference(values[i], text, run.decimal_mark));
+  }
+  return record + "\n";
+}
 
 std::vector<std::size_t> repeat(std::size_t count, std::size_t times) {
   return std::vector<std::size_t>(times, count);
@@ -81,6 +110,15 @@ TEST_F(RecordBatchesTest, SameBytesAsRecordByRecord) {
       {"typical lines", random_counts(20000, 1)},
       {"typical lines, decimal comma", random_counts(5000, 2), ','},
       {"finish called twice", random_counts(3000, 3), '.', true},
+      {"shortest texts", random_counts(20000, 4), '.', false, zelp::RecordFormat::kShortest},
+      {"shortest texts cross the value limit", repeat(RecordBatches::kMaxValues, 40), ',', false,
+       zelp::RecordFormat::kShortest},
+      {"shortest texts with text records", random_counts(20000, 5), '.', false,
+       zelp::RecordFormat::kShortest, 3},
+      {"text records cross the text room", repeat(2, 3000), '.', false,
+       zelp::RecordFormat::kShortest, 1},
+      {"fields with text records", random_counts(5000, 6), ',', false, zelp::RecordFormat::kFields,
+       7},
   };
   for (const BatchRun& run : runs) {
     SCOPED_TRACE(run.name);
@@ -89,10 +127,14 @@ TEST_F(RecordBatchesTest, SameBytesAsRecordByRecord) {
     std::mt19937_64 random(7);
     std::string expect;
     std::vector<double> values;
-    std::string record;
     {
-      RecordBatches batches(kUnit, run.decimal_mark);
+      RecordBatches batches(kUnit, run.decimal_mark, run.format);
       for (std::size_t r = 0; r < run.counts.size(); ++r) {
+        if (run.text_every != 0 && r % run.text_every == 0) {
+          const std::string text = text_of(r);
+          expect += text + (run.format == zelp::RecordFormat::kFields ? "\r\n" : "\n");
+          ASSERT_EQ(batches.add_text(text), 0);
+        }
         const std::size_t count = run.counts[r];
         const std::span<double> room = batches.next_values();
         ASSERT_EQ(room.size(), RecordBatches::kMaxValues);
@@ -101,9 +143,7 @@ TEST_F(RecordBatchesTest, SameBytesAsRecordByRecord) {
         std::copy(values.begin(), values.end(), room.begin());
         // Whatever follows the record's values in the room is not part of it.
         if (count < room.size()) room[count] = 1.0;
-        record.assign(count * zelp::kFieldStep, '?');
-        record.resize(zelp::assemble_data_record(values, record, run.decimal_mark));
-        expect += record + "\r\n";
+        expect += expected_record(values, run);
         ASSERT_EQ(batches.add(count), 0);
       }
       ASSERT_EQ(batches.finish(), 0);

@@ -1,25 +1,38 @@
 // Data records rendered a batch of lines at a time on the output unit's writer thread, while
 // the caller reads on: reading a line takes about twice as long as rendering its fields, so the
 // two run side by side on two cores. The output unit gets the same bytes in the same order as
-// when every record is rendered and written in turn.
+// when every record is rendered and written in turn. Text records may go between them, in the
+// same order.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace zelp {
+
+// How data records are written.
+enum class RecordFormat : std::uint8_t {
+  kFields,    // 14-character fixed-point fields, each with its TAB; CR LF
+  kShortest,  // the shortest text of each value, TABs between; LF
+};
 
 class RecordBatches {
  public:
   static constexpr std::size_t kMaxValues = 1024;  // in one record
   // A batch is handed over once it holds this many values or records: large enough that handing
   // over is rare (each hand-over wakes the writer thread, which costs the caller), small enough
-  // that its text fits one output block, which the unit writes as it is.
+  // that its text fits one output block, which the unit writes as it is. The shortest texts
+  // are longer than fields, so fewer of them make a batch.
   static constexpr std::size_t kBatchValues = std::size_t{24} * 1024;
+  static constexpr std::size_t kBatchShortestValues = std::size_t{16} * 1024;
   static constexpr std::size_t kBatchRecords = 4096;
+  // Room for the text records of one batch, and the longest one.
+  static constexpr std::size_t kBatchText = std::size_t{64} * 1024;
+  static constexpr std::size_t kMaxText = std::size_t{16} * 1024;
 
-  // Records go to unit, every field with decimal_mark as the point.
-  RecordBatches(std::int32_t unit, char decimal_mark);
+  // Records go to unit in format, every value with decimal_mark as the point.
+  RecordBatches(std::int32_t unit, char decimal_mark, RecordFormat format = RecordFormat::kFields);
   // Waits until the batches handed over are written; their failure is left to the unit's
   // flush or close. Records taken after the last hand-over and not passed on by finish() are
   // dropped.
@@ -35,6 +48,10 @@ class RecordBatches {
   // failure nothing more is taken or written.
   [[nodiscard]] std::int32_t add(std::size_t count);
 
+  // Takes text (at most kMaxText characters, cut there) as the next record, written as it is
+  // with the format's line ending. Returns 0 or the error number of a failed write, as add().
+  [[nodiscard]] std::int32_t add_text(std::string_view text);
+
   // Hands every record taken so far to the unit; returns 0 or the error number of a failed
   // write. The unit's flush or close writes the last of them and reports their failure.
   [[nodiscard]] std::int32_t finish();
@@ -49,6 +66,8 @@ class RecordBatches {
 
   std::int32_t unit_;
   char decimal_mark_;
+  RecordFormat format_;
+  std::size_t value_limit_;
   Batch* filling_;          // the batch the caller adds to
   bool handed_ = false;     // a batch went to the unit
   std::int32_t error_ = 0;  // the first write failure
