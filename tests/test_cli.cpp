@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,151 @@ TEST(Options, DecimalCommaKeepsWidthAsterisksAndInfinities) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, record({"1,500", std::string(14, '*'), "Infinity", "-Infinity", "-2,250",
                                 "0,000", "0,062"}));
+}
+
+// Three blocks: a heading that names two columns, a change in the number of values without text
+// (no names), a heading after text, and text after the last block.
+constexpr std::string_view kBlocks =
+    "Title here\n"
+    "  a  b\n"
+    "1 2\n"
+    "3 4\n"
+    "5 6 7\n"
+    "Note between\n"
+    "! a comment, never copied\n"
+    "\n"
+    "x y z\n"
+    "8 9 10\n"
+    "the end\n";
+
+struct Invocation {
+  const char* what;
+  std::vector<std::string> args;
+  std::string input;
+  std::string out;
+  std::string err;
+  int status = 0;
+};
+
+void expect_runs(std::span<const Invocation> rows) {
+  for (const Invocation& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto result = test::run_zelp(row.args, row.input);
+    EXPECT_EQ(result.status, row.status);
+    EXPECT_EQ(result.out, row.out);
+    EXPECT_EQ(result.err, row.err);
+  }
+}
+
+// The output for analysis tools, the table of blocks and the choice of blocks, by stdin/stdout.
+TEST(Blocks, TsvListAndChosenBlocks) {
+  const std::string block1 = "# Title here\n#   a  b\na\tb\n1\t2\n3\t4\n";
+  const std::string block2 = "col1\tcol2\tcol3\n5\t6\t7\n";
+  const std::string block3 = "# Note between\n# x y z\n\n\nx\ty\tz\n8\t9\t10\n";
+  const std::string block3_first = "# Note between\n# x y z\nx\ty\tz\n8\t9\t10\n";
+  const std::string header = "block  first line   last line  data lines  columns  names\n";
+  const std::string input(kBlocks);
+  const Invocation rows[] = {
+      {"tsv",
+       {"-t", "-"},
+       input,
+       block1 + "\n\n" + block2 + "\n" + block3 + "\n# the end\n",
+       summary(4)},
+      {"tsv without text",
+       {"-qst", "-"},
+       input,
+       "a\tb\n1\t2\n3\t4\n\n\n" + block2 + "\n\nx\ty\tz\n8\t9\t10\n",
+       ""},
+      {"one block", {"-q", "--tsv", "--block", "2", "-"}, input, block2, ""},
+      {"two blocks", {"-qtb1,3", "-"}, input, block1 + "\n" + block3, ""},
+      {"the same block twice", {"-qt", "--block=3,3-3", "-"}, input, block3_first, ""},
+      {"a block missing",
+       {"-qt", "-b", "3-4", "-"},
+       input,
+       block3_first + "\n# the end\n",
+       "zelp: standard input has no block 4 (it has 3)\n",
+       1},
+      {"fields of one block",
+       {"-b", "2", "-", "-"},
+       input,
+       "#itle here\r\n# a  b\r\n" + record({"5.000", "6.000", "7.000"}),
+       summary(1)},
+      {"fields of a block missing",
+       {"-qs", "-b", "9,1", "-"},
+       input,
+       record({"1.000", "2.000"}) + record({"3.000", "4.000"}),
+       "zelp: standard input has no block 9 (it has 3)\n",
+       1},
+      {"list",
+       {"--list", "-"},
+       input,
+       header + "    1           3           4           2        2  a b\n" +
+           "    2           5           5           1        3  col1 col2 col3\n" +
+           "    3          10          10           1        3  x y z\n",
+       ""},
+      {"list of chosen blocks",
+       {"--list", "-b", "3", "-"},
+       input,
+       header + "    3          10          10           1        3  x y z\n",
+       ""},
+      {"list of no data", {"--list", "-"}, "just words\n", header, ""},
+      {"tsv of no data", {"-t", "-"}, "just words\n", "# just words\n", summary(0)},
+      // Values as strtod reads their texts, the shortest text that reads back; expressions as
+      // ever; overflow and undefined results as the tools read them.
+      {"values",
+       {"-qt", "-"},
+       "0.12 2E-2 1.2345E-05 24908.667 PI/4 0.1+0.2 1E400 -1E400 1E400-1E400 -0 -0.0 5000\n",
+       "col1\tcol2\tcol3\tcol4\tcol5\tcol6\tcol7\tcol8\tcol9\tcol10\tcol11\tcol12\n"
+       "0.12\t0.02\t1.2345e-05\t24908.667\t0.7853981633974483\t0.30000000000000004\tinf\t-inf\t"
+       "nan\t0\t-0\t5000\n",
+       ""},
+      {"decimal comma",
+       {"-qt", "--decimal-comma", "-"},
+       "1.5 2.5E-7 3\n",
+       "col1\tcol2\tcol3\n1,5\t2,5e-07\t3\n",
+       ""},
+      // Text lines whole: nothing taken from column 1, TABs kept, a CR inside becomes a blank,
+      // cut at 2048 characters.
+      {"text lines",
+       {"-qt", "-"},
+       "LAMMPS (2 Aug 2023)\n\tStep\r\nA\rB\n" + std::string(2100, 'w') + "\n1 2\n",
+       "# LAMMPS (2 Aug 2023)\n# \tStep\n# A B\n# " + std::string(2048, 'w') +
+           "\nA\tB\n1\t2\n",
+       ""},
+  };
+  expect_runs(rows);
+}
+
+// Where the names of a block's columns come from: the last of its heading's final eight lines
+// with one name for each column.
+TEST(Blocks, ColumnNames) {
+  struct Heading {
+    std::string lines;
+    std::string names;
+  };
+  const Heading headings[] = {
+      {"Step Temp E_pair\n", "Step\tTemp\tE_pair"},
+      {"x/L T_hot T_cold\n", "x/L\tT_hot\tT_cold"},
+      {"iter.\tEnergy   DeltaE\n", "iter.\tEnergy\tDeltaE"},
+      {"---- ---- ----\n", "col1\tcol2\tcol3"},
+      {"EFG tensor :\n", "col1\tcol2\tcol3"},
+      {"a b c d\n", "col1\tcol2\tcol3"},
+      {"a b\n", "col1\tcol2\tcol3"},
+      {"u v w\nrate 1e5 s\n", "u\tv\tw"},
+      {"u v w\nx inf nan\n", "u\tv\tw"},
+      {"u v w\nx #y z\n", "u\tv\tw"},
+      {"u v w\nx \"y z\n", "u\tv\tw"},
+      {"u v w\n1 2 3 x\ns t w\nlast one\n", "s\tt\tw"},
+      // Only the final eight lines count.
+      {"u v w\nh1\nh2\nh3\nh4\nh5\nh6\nh7\nh8\n", "col1\tcol2\tcol3"},
+      {"u v w\nh1\nh2\nh3\nh4\nh5\nh6\nh7\n", "u\tv\tw"},
+  };
+  for (const Heading& heading : headings) {
+    SCOPED_TRACE(heading.lines);
+    const auto result = test::run_zelp({"-qst", "-"}, heading.lines + "1 2 3\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, heading.names + "\n1\t2\t3\n");
+  }
 }
 
 // "--" ends the options: files may be named like options.
@@ -329,14 +475,33 @@ TEST(Usage, ErrorsGiveStatusTwoAndTheUsage) {
        {"--quiet=yes", "in.txt", "out.tsv"},
        "zelp: unknown option: --quiet=yes\n"},
       {"unknown beats help", {"--help", "-z"}, "zelp: unknown option: -z\n"},
-      {"options only", {"-s"}, "zelp: missing INPUT and OUTPUT\n"},
-      {"one operand", {"in.txt"}, "zelp: missing OUTPUT\n"},
-      {"only dashes", {"--", "in.txt"}, "zelp: missing OUTPUT\n"},
+      {"options only", {"-s"}, "zelp: missing INPUT\n"},
+      {"only dashes", {"--"}, "zelp: missing INPUT\n"},
       {"three operands", {"in.txt", "out.tsv", "third"}, "zelp: extra operand: third\n"},
       {"empty operand counts", {"in.txt", "out.tsv", ""}, "zelp: extra operand: \n"},
+      {"block zero", {"-b", "0", "in.txt"}, "zelp: invalid block list: '0'\n"},
+      {"range backwards", {"--block", "3-1", "in.txt"}, "zelp: invalid block list: '3-1'\n"},
+      {"not a number", {"--block=x", "in.txt"}, "zelp: invalid block list: 'x'\n"},
+      {"empty list", {"-b", "", "in.txt"}, "zelp: invalid block list: ''\n"},
+      {"list ends in a comma", {"-b2,", "in.txt"}, "zelp: invalid block list: '2,'\n"},
+      {"open range", {"-qb", "2-", "in.txt"}, "zelp: invalid block list: '2-'\n"},
+      {"beyond 32 bits",
+       {"-b", "2147483648", "in.txt"},
+       "zelp: invalid block list: '2147483648'\n"},
+      {"block list missing", {"in.txt", "-b"}, "zelp: option -b needs a block list\n"},
+      {"long block list missing",
+       {"in.txt", "--block"},
+       "zelp: option --block needs a block list\n"},
+      {"list with OUTPUT",
+       {"--list", "in.txt", "out.tsv"},
+       "zelp: --list writes no OUTPUT: out.tsv\n"},
+      {"list with tsv", {"--list", "-t", "in.txt"}, "zelp: --list and --tsv do not go together\n"},
+      {"list with suppress",
+       {"--list", "-s", "in.txt"},
+       "zelp: --list and -s do not go together\n"},
   };
   const std::string help = usage();
-  ASSERT_TRUE(help.starts_with("Usage: zelp [OPTIONS] INPUT OUTPUT\n"));
+  ASSERT_TRUE(help.starts_with("Usage: zelp [OPTIONS] INPUT [OUTPUT]\n"));
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     test::TempDir dir;

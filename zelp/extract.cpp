@@ -8,11 +8,15 @@
 #include <span>
 #include <string_view>
 
-#include "zelp/batches.hpp"
-#include "zelp/records.hpp"
-#include "kud/text/text.hpp"
+#include "kud/numeric/literals.hpp"
+#include "kud/reader/cursor.hpp"
 #include "kud/reader/items.hpp"
 #include "kud/reader/reader_state.hpp"
+#include "kud/text/text.hpp"
+#include "zelp/batches.hpp"
+#include "zelp/blocks.hpp"
+#include "zelp/listing.hpp"
+#include "zelp/records.hpp"
 
 namespace zelp {
 namespace {
@@ -38,6 +42,12 @@ std::array<std::int32_t, kMaxItems> g_kinds{};
 std::array<char, 64> g_summary{};
 std::array<char, kName> g_output_name{};  // the output as opened, for a late failure report
 std::size_t g_output_name_length = 0;
+Blocks g_blocks;  // the blocks of the input being read
+// A comment, names or table row, built before it is written.
+std::array<char, RecordBatches::kMaxText> g_record{};
+std::array<char, RecordBatches::kMaxText> g_names{};
+std::array<char, RecordBatches::kMaxText + kBlockRowRoom> g_row{};
+static_assert(RecordBatches::kMaxText >= 2 + Blocks::kLineRoom + 8 * kMaxItems);
 
 // Appends part to the diagnostic line being built, cutting what does not fit.
 void append(std::size_t& length, std::string_view part) {
@@ -68,6 +78,113 @@ int finish_records(RecordBatches& records) {
   const std::int32_t error = records.finish();
   return error == 0 ? 0 : fail_io(output_name(), error);
 }
+
+// A line of the block table, ending in LF.
+int write_line(std::string_view line) {
+  const std::int32_t error = kud::io::write_prompt(kOutputUnit, line);
+  return error == 0 ? 0 : fail_io(output_name(), error);
+}
+
+// The text line just split, as read: its characters up to the reader's line length, trailing
+// blanks dropped.
+std::string_view raw_line() {
+  const std::string_view raw = kud::RAWCOL(1, kud::RDGET(kud::kGetNchlin));
+  return raw.substr(0, static_cast<std::size_t>(LENTRM(raw)));
+}
+
+// What goes to the output besides the data records of the fixed-field format: the comments,
+// separators and names rows of the output for analysis tools, and the block table's rows.
+class Writer {
+ public:
+  Writer(const Extraction& how, RecordBatches& records) : how_(how), records_(records) {}
+
+  [[nodiscard]] bool wanted(std::int32_t block) const {
+    return how_.blocks == nullptr || how_.blocks->contains(block);
+  }
+
+  // A text line as "# " and the line; an empty line first when it follows data.
+  int comment(std::string_view line) {
+    if (after_data_) {
+      if (const int stop = text("")) return stop;
+      after_data_ = false;
+    }
+    std::size_t length = 0;
+    put(g_record, length, "# "sv);
+    put(g_record, length, line);
+    // A CR inside the line would end it for the tools that read the output.
+    std::replace(g_record.begin(), g_record.begin() + static_cast<std::ptrdiff_t>(length), '\r',
+                 ' ');
+    return text({g_record.data(), length});
+  }
+
+  // The first data line of a block of count values has been read: the rows of the block
+  // before are done (the block table gets its row), and a written block starts with two empty
+  // lines after the block before and its names row.
+  int start_block(bool selected, std::int32_t count) {
+    if (const int stop = end_row()) return stop;
+    if (!selected) return 0;
+    if (how_.output == Output::kList) {
+      row_ = {g_blocks.number(),           current_line(), current_line(), 0, count,
+              g_blocks.names(' ', g_names)};
+      return 0;
+    }
+    if (how_.output != Output::kTsv) return 0;
+    if (blocks_written_ > 0) {
+      if (const int stop = text("")) return stop;
+      if (const int stop = text("")) return stop;
+    }
+    ++blocks_written_;
+    after_data_ = false;
+    return text(g_blocks.names('\t', g_names));
+  }
+
+  // A data line of the block being listed.
+  void count_line() {
+    kud::count_up(row_.data_lines);
+    row_.last_line = current_line();
+  }
+
+  // The data line just split, count values.
+  int data(std::int32_t count) {
+    after_data_ = true;
+    const std::int32_t error = records_.add(static_cast<std::size_t>(count));
+    return error == 0 ? 0 : fail_io(output_name(), error);
+  }
+
+  // The end of the input: the last row, and every record still held.
+  int finish() {
+    if (const int stop = end_row()) return stop;
+    return finish_records(records_);
+  }
+
+ private:
+  static std::int32_t current_line() { return kud::RDGET(kud::kGetNlinrd); }
+
+  static void put(std::span<char> out, std::size_t& length, std::string_view part) {
+    const std::size_t n = std::min(part.size(), out.size() - length);
+    std::copy_n(part.begin(), n, out.begin() + static_cast<std::ptrdiff_t>(length));
+    length += n;
+  }
+
+  int text(std::string_view record) {
+    const std::int32_t error = records_.add_text(record);
+    return error == 0 ? 0 : fail_io(output_name(), error);
+  }
+
+  // Writes the row of the block being listed, if there is one.
+  int end_row() {
+    if (row_.number == 0) return 0;
+    const std::string_view row = block_table_row(row_, g_row);
+    row_ = {};
+    return write_line(row);
+  }
+
+  const Extraction& how_;
+  RecordBatches& records_;
+  std::int32_t blocks_written_ = 0;
+  bool after_data_ = false;  // the last record written is a data record
+  BlockRow row_;             // the block being listed
+};
 
 }  // namespace
 
@@ -103,12 +220,25 @@ std::string_view output_name() { return {g_output_name.data(), g_output_name_len
 
 int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_error) {
   read_error = 0;
+  g_blocks.reset();
   std::int32_t ierr = 0;
   kud::INIFII(kInputUnit, how.message_unit, ierr);
   if (ierr != 0) return 0;
   kud::RDSET(kLineLength, kud::kSetNchlin);
+  const bool tsv = how.output == Output::kTsv;
+  const bool list = how.output == Output::kList;
+  // The values for analysis tools are those of the numbers' texts; the fields keep the
+  // reader's own arithmetic.
+  kud::use_exact_literals(tsv);
   // Data records are rendered and written a batch at a time while the next lines are read.
-  RecordBatches records(kOutputUnit, how.decimal_mark);
+  RecordBatches records(kOutputUnit, how.decimal_mark,
+                        tsv ? RecordFormat::kShortest : RecordFormat::kFields);
+  Writer out{how, records};
+  if (list) {
+    if (const int stop = write_line(block_table_header())) return stop;
+  }
+  bool data_seen = false;  // a data line of the input, written or not
+  bool selected = false;   // the current block is written
   for (;;) {
     std::int32_t count = 0;
     kud::RDMIX(count, g_kinds, records.next_values(), {}, kTextSlot, kInputUnit, how.message_unit,
@@ -117,24 +247,44 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
       // The fetch leaves minus the error number; anything else still is a failed read.
       const std::int32_t status = kud::RDSTAT();
       read_error = status < 0 && status != kud::kEofStatus ? -status : EIO;
-      return finish_records(records);
+      return out.finish();
     }
-    if (count < 0) return finish_records(records);
+    if (count < 0) return out.finish();
     if (count == 0) continue;
     count = std::min(count, kMaxItems);
     if (!kud::last_line_numeric()) {
-      // Text is copied only before the first data record, so no record is held back here.
-      if (!how.suppress && data_count == 0) {
-        if (const int stop = copy_text_line()) return stop;
+      if (how.output == Output::kFields) {
+        g_blocks.text_line({}, false);
+        // Text is copied only before the first data line, so no record is held back here.
+        if (!how.suppress && !data_seen) {
+          if (const int stop = copy_text_line()) return stop;
+        }
+        continue;
+      }
+      const std::string_view line = raw_line();
+      g_blocks.text_line(line, true);
+      // The line heads the next block: written with it.
+      if (tsv && !how.suppress && out.wanted(g_blocks.next_number())) {
+        if (const int stop = out.comment(line)) return stop;
       }
       continue;
     }
-    kud::count_up(data_count);
-    if (const std::int32_t error = records.add(static_cast<std::size_t>(count))) {
-      return fail_io(output_name(), error);
+    data_seen = true;
+    if (g_blocks.data_line(count)) {
+      selected = out.wanted(g_blocks.number());
+      if (const int stop = out.start_block(selected, count)) return stop;
     }
+    if (!selected) continue;
+    kud::count_up(data_count);
+    if (list) {
+      out.count_line();
+      continue;
+    }
+    if (const int stop = out.data(count)) return stop;
   }
 }
+
+std::int32_t blocks_found() { return g_blocks.number(); }
 
 int flush_output() {
   const std::int32_t error = kud::io::flush_unit(kOutputUnit);

@@ -12,10 +12,21 @@ namespace zelp {
 inline constexpr std::int32_t kInputUnit = 88;
 inline constexpr std::int32_t kOutputUnit = 90;
 
+class BlockList;
+
+// What the output holds.
+enum class Output : std::uint8_t {
+  kFields,  // fixed-point fields with TABs, CR LF; text before the first data line as "#..."
+  kTsv,     // for analysis tools: shortest values, names rows, blocks, every text line, LF
+  kList,    // a table of the blocks, for a person
+};
+
 struct Extraction {
   bool suppress = false;                             // copy no text line
-  char decimal_mark = '.';                           // in every data field
+  char decimal_mark = '.';                           // in every data value
   std::int32_t message_unit = kud::io::kConsoleOut;  // where the reader reports
+  Output output = Output::kFields;
+  const BlockList* blocks = nullptr;  // the blocks written; every block when null
 };
 
 // Writes "zelp: <subject>[: <reason>]" on standard error, gives the output up without a second
@@ -30,11 +41,14 @@ void remember_output_name(std::string_view name);
 [[nodiscard]] std::string_view output_name();
 
 // Sets the reader up on the input unit and turns its lines into output records until the end of
-// the input. Returns 0, or the exit status of a write failure already reported. read_error
-// receives the error number of a failed read of the input (0 when none), which only the
-// reader's diagnostics have reported so far.
+// the input. Returns 0, or the exit status of a write failure already reported. data_count
+// receives the number of data lines written, read_error the error number of a failed read of
+// the input (0 when none), which only the reader's diagnostics have reported so far.
 [[nodiscard]] int extract(const Extraction& how, std::int32_t& data_count,
                           std::int32_t& read_error);
+
+// The number of blocks the last extract() met, listed or not.
+[[nodiscard]] std::int32_t blocks_found();
 
 // Writes what the output unit still buffers; returns 0 or the reported exit status.
 [[nodiscard]] int flush_output();
