@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -219,8 +220,7 @@ TEST(Blocks, TsvListAndChosenBlocks) {
       {"text lines",
        {"-qt", "-"},
        "LAMMPS (2 Aug 2023)\n\tStep\r\nA\rB\n" + std::string(2100, 'w') + "\n1 2\n",
-       "# LAMMPS (2 Aug 2023)\n# \tStep\n# A B\n# " + std::string(2048, 'w') +
-           "\nA\tB\n1\t2\n",
+       "# LAMMPS (2 Aug 2023)\n# \tStep\n# A B\n# " + std::string(2048, 'w') + "\nA\tB\n1\t2\n",
        ""},
   };
   expect_runs(rows);
@@ -255,6 +255,129 @@ TEST(Blocks, ColumnNames) {
     const auto result = test::run_zelp({"-qst", "-"}, heading.lines + "1 2 3\n");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, heading.names + "\n1\t2\t3\n");
+  }
+}
+
+// A generated input of many blocks, and what the blocks must come out as.
+struct GeneratedBlock {
+  std::vector<std::string> names;  // empty: col1 ... colN
+  std::size_t columns = 0;
+  std::vector<std::vector<std::string>> rows;  // the literals of each data line
+};
+
+std::string generate_blocks(std::uint64_t seed, std::vector<GeneratedBlock>& blocks) {
+  std::mt19937_64 random(seed);
+  const std::string_view literals[] = {
+      "0",       "-7",         "12",        "0.125",
+      "-3.5E-3", "1.2345E-05", "24908.667", "6.02214076e23",
+      ".5",      "5.",         "+4",        "0.1000000000000000055511151231257827",
+      "2.5e-310"};
+  const std::string_view words[] = {"Step", "Temp", "E_pair", "x/L", "iter.", "rate"};
+  std::string input;
+  std::size_t last_columns = 0;
+  for (int b = 0; b < 40; ++b) {
+    GeneratedBlock block;
+    block.columns = 1 + random() % 9;
+    // Half the blocks follow the one before at once, with another number of values.
+    const bool heading = b == 0 || block.columns == last_columns || random() % 2 == 0;
+    if (heading) {
+      for (auto lines = random() % 12; lines > 0; --lines)
+        input += "Some text, line " + std::to_string(lines) + "\n";
+      if (random() % 3 != 0) {
+        for (std::size_t c = 0; c < block.columns; ++c) {
+          block.names.push_back(std::string(words[random() % std::size(words)]) +
+                                std::to_string(c));
+          input += (c > 0 ? "\t " : "  ") + block.names.back();
+        }
+        input += "\n";
+      }
+    }
+    for (auto lines = 1 + random() % 30; lines > 0; --lines) {
+      if (random() % 8 == 0) input += random() % 2 == 0 ? "\n" : "! a comment\n";
+      std::vector<std::string> row;
+      for (std::size_t c = 0; c < block.columns; ++c) {
+        row.emplace_back(literals[random() % std::size(literals)]);
+        input += (c > 0 ? (random() % 2 == 0 ? " , " : "\t") : "   ") + row.back();
+      }
+      input += "\n";
+      block.rows.push_back(row);
+    }
+    last_columns = block.columns;
+    blocks.push_back(block);
+  }
+  return input + "The end\n";
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+    parts.push_back(text.substr(start, at - start));
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// What a reader of the output for analysis tools sees: data sets separated by two or more
+// empty lines (comments between them do not count), each a names row and rows of fields.
+std::vector<std::vector<std::vector<std::string>>> data_sets(const std::string& tsv) {
+  std::vector<std::vector<std::vector<std::string>>> sets(1);
+  int empty = 0;
+  for (const std::string& line : split(tsv, '\n')) {
+    if (line.starts_with("#")) continue;
+    if (line.empty()) {
+      ++empty;
+      continue;
+    }
+    if (empty >= 2 && !sets.back().empty()) sets.emplace_back();
+    empty = 0;
+    sets.back().push_back(split(line, '\t'));
+  }
+  if (sets.back().empty()) sets.pop_back();
+  return sets;
+}
+
+// Many blocks through both formats and the table: the same data lines and values in each,
+// one data set per block, every data set rectangular, names where the heading gives them, and
+// every value the one its literal's text has.
+TEST(Blocks, GeneratedInputsKeepTheirTables) {
+  for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE(seed);
+    std::vector<GeneratedBlock> blocks;
+    const std::string input = generate_blocks(seed, blocks);
+    const auto fields = test::run_zelp({"-qs", "-", "-"}, input);
+    const auto tsv = test::run_zelp({"-qt", "-"}, input);
+    const auto list = test::run_zelp({"--list", "-"}, input);
+    ASSERT_EQ(fields.status, 0);
+    ASSERT_EQ(tsv.status, 0);
+    ASSERT_EQ(list.status, 0);
+    const auto records = split(fields.out, '\n');
+    const auto sets = data_sets(tsv.out);
+    ASSERT_EQ(sets.size(), blocks.size());
+    EXPECT_EQ(split(list.out, '\n').size(), blocks.size() + 2);  // the header, the final LF
+    std::size_t record = 0;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+      SCOPED_TRACE(b);
+      const GeneratedBlock& block = blocks[b];
+      const auto& set = sets[b];
+      ASSERT_EQ(set.size(), block.rows.size() + 1);
+      std::vector<std::string> names = block.names;
+      for (std::size_t c = 1; names.empty() || names.size() < block.columns; ++c)
+        names.push_back("col" + std::to_string(c));
+      EXPECT_EQ(set[0], names);
+      for (std::size_t r = 0; r < block.rows.size(); ++r, ++record) {
+        ASSERT_EQ(set[r + 1].size(), block.columns);
+        ASSERT_LT(record, records.size());
+        EXPECT_EQ(records[record].size(), block.columns * 15 + 1);  // fields, TABs and CR
+        for (std::size_t c = 0; c < block.columns; ++c) {
+          const std::string& literal = block.rows[r][c];
+          EXPECT_EQ(std::strtod(set[r + 1][c].c_str(), nullptr),
+                    std::strtod(literal.c_str(), nullptr))
+              << literal << " written as " << set[r + 1][c];
+        }
+      }
+    }
+    EXPECT_EQ(record + 1, records.size());
+    EXPECT_EQ(tsv.out.find("# The end\n"), tsv.out.size() - 10);
   }
 }
 
@@ -601,6 +724,51 @@ TEST(Pipes, DialogueIntoAClosedPipe) {
   test::TempDir dir;
   EXPECT_EQ(run_into_closed_pipe({}, dir), 1);
   EXPECT_EQ(test::read_file(dir.file("err.txt")), "zelp: standard output: Broken pipe\n");
+}
+
+// The analysis tools themselves read the sample's output for them: gnuplot and pandas. Where a
+// tool is missing the test is skipped, unless ZELP_REQUIRE_CLIENTS is set (as CI sets it).
+bool client_missing(const test::TempDir& dir, const std::string& check) {
+  if (run_shell(dir, check + " >/dev/null 2>&1").status == 0) return false;
+  if (std::getenv("ZELP_REQUIRE_CLIENTS") != nullptr) ADD_FAILURE() << "missing: " << check;
+  return true;
+}
+
+TEST(Example, GnuplotReadsEveryBlock) {
+  test::TempDir dir;
+  if (client_missing(dir, "command -v gnuplot")) GTEST_SKIP() << "no gnuplot";
+  const std::string log = (kSource / "examples" / "run.log").string();
+  const auto result = run_shell(
+      dir, "\"$ZELP\" -q --tsv '" + log +
+               "' run.tsv && gnuplot -e \"set datafile separator '\\t'; " +
+               "set key autotitle columnhead; stats 'run.tsv' nooutput; print STATS_blocks; " +
+               "do for [i=0:1] { stats 'run.tsv' index i using 1:2 nooutput; " +
+               "print STATS_records, STATS_min_x, STATS_max_y }\" 2>&1");
+  EXPECT_EQ(result.status, 0);
+  // Two data sets; the first column of block 1 starts at 0, of block 2 at 20; the largest
+  // T_hot is 85, the largest T1_out 63.8.
+  EXPECT_EQ(result.out, "2\n7 0.0 85.0\n5 20.0 63.8\n");
+}
+
+TEST(Example, PandasReadsABlockWithItsNamesAndExactValues) {
+  test::TempDir dir;
+  if (client_missing(dir, "/usr/bin/python3 -c 'import pandas'")) GTEST_SKIP() << "no pandas";
+  const std::string log = (kSource / "examples" / "run.log").string();
+  // Block 2 is lines 30 to 34 of the sample; its literals are the first four items of each.
+  const std::string script =
+      "import re, subprocess, sys, pandas\n"
+      "out = subprocess.run(sys.argv[1:], capture_output=True, check=True).stdout\n"
+      "open('b2.tsv', 'wb').write(out)\n"
+      "frame = pandas.read_csv('b2.tsv', sep='\\t', comment='#')\n"
+      "lines = open(sys.argv[-2]).read().splitlines()[29:34]\n"
+      "want = [[float(x) for x in re.split('[ ,]+', l.strip())[:4]] for l in lines]\n"
+      "print(list(frame.columns))\n"
+      "print(frame.values.tolist() == want, frame.shape)\n";
+  test::write_file(dir.file("read.py"), script);
+  const auto result =
+      run_shell(dir, "/usr/bin/python3 read.py \"$ZELP\" --tsv --block 2 '" + log + "' - 2>&1");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "['t', 'T1_out', 'T2_out', 'eff']\nTrue (5, 4)\n");
 }
 
 // The sample page and its extracted data, byte for byte, by file and through pipes.

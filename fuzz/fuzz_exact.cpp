@@ -1,0 +1,114 @@
+// Any line split with exact literals, as the output for analysis tools reads it: when the line
+// is nothing but plain numbers, every value is the double nearest to its number's text (as
+// strtod gives it), and its shortest text is what std::to_chars writes and reads back as the
+// very same double.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_input.hpp"
+#include "kud/numeric/literals.hpp"
+#include "kud/reader/items.hpp"
+#include "kud/reader/reader_state.hpp"
+#include "zelp/shortest.hpp"
+
+namespace {
+
+std::array<std::int32_t, 1024> kinds;
+std::array<double, 1024> values;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A sign, digits with at most one point among or after them (at least one digit), and an
+// optional exponent of one to four digits: a number the reader values from its text alone.
+bool plain_literal(std::string_view t) {
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  for (; i < t.size() && is_digit(t[i]); ++i) ++digits;
+  if (i < t.size() && t[i] == '.') {
+    for (++i; i < t.size() && is_digit(t[i]); ++i) ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t exponent = 0;
+    for (; i < t.size() && is_digit(t[i]); ++i) ++exponent;
+    if (exponent == 0 || exponent > 4) return false;
+  }
+  return i == t.size();
+}
+
+void check_value(std::string_view literal, std::int32_t kind, double value) {
+  const double want = std::strtod(std::string(literal).c_str(), nullptr);
+  // An integer item is a whole number; -0 among them is the integer 0.
+  if (kind == kud::kInteger
+          ? value != want
+          : std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(want))
+    fuzz::violated();
+  std::array<char, zelp::kShortestWidth> text;
+  std::array<char, zelp::kShortestWidth> reference;
+  const std::size_t n = zelp::render_shortest(value, text);
+  const std::size_t m = zelp::render_shortest_reference(value, reference);
+  if (n != m || std::memcmp(text.data(), reference.data(), n) != 0) fuzz::violated();
+  double back = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + n, back);
+  if (end != text.data() + n) fuzz::violated();
+  if (error == std::errc{} &&
+      std::bit_cast<std::uint64_t>(back) != std::bit_cast<std::uint64_t>(value))
+    fuzz::violated();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view line(reinterpret_cast<const char*>(data), size);
+  line = line.substr(0, line.find_first_of(std::string_view("\n\0", 2)));
+  line = line.substr(0, static_cast<std::size_t>(kud::kMaxLine));
+  // The pieces between blanks, TABs and commas.
+  std::vector<std::string_view> pieces;
+  for (std::size_t at = 0; at < line.size();) {
+    const std::size_t end = std::min(line.find_first_of(" \t,", at), line.size());
+    if (end > at) pieces.push_back(line.substr(at, end - at));
+    at = end + 1;
+  }
+  kud::reset_reader_state();
+  std::memcpy(&kud::RS.MEMTXT[1], line.data(), line.size());
+  kud::RS.MEMTXT[line.size() + 1] = '\n';
+  kud::RS.MEMLEN = static_cast<std::int32_t>(line.size() + 1);
+  std::int32_t ierr = 0;
+  kud::INIFII(kud::kMemoryUnit, -1, ierr);
+  kud::RDSET(kud::kMaxLine, kud::kSetNchlin);
+  kud::use_exact_literals(true);
+  std::int32_t count = 0;
+  kud::RDMIX(count, kinds, values, {}, 0, 88, -1, ierr);
+  kud::use_exact_literals(false);
+  for (std::int32_t i = 0; i < count; ++i) {
+    const auto at = static_cast<std::size_t>(i);
+    if (kinds[at] == kud::kText) continue;
+    std::array<char, zelp::kShortestWidth> text;
+    const std::size_t n = zelp::render_shortest(values[at], text);
+    std::array<char, zelp::kShortestWidth> reference;
+    if (n != zelp::render_shortest_reference(values[at], reference) ||
+        std::memcmp(text.data(), reference.data(), n) != 0)
+      fuzz::violated();
+  }
+  // Only a line of plain numbers pairs its pieces with its items one to one.
+  if (count != static_cast<std::int32_t>(pieces.size())) return 0;
+  for (const std::string_view piece : pieces) {
+    if (!plain_literal(piece)) return 0;
+  }
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (kinds[i] == kud::kText) fuzz::violated();
+    check_value(pieces[i], kinds[i], values[i]);
+  }
+  return 0;
+}
