@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Throughput of zelp on a generated workload, against `wc -l` (the floor: read the bytes, find
-# the line ends) and bench/baseline.awk (what a user would run instead). Not part of ctest.
+# the line ends) and bench/baseline.awk (what a user would run instead), in its default format
+# and with --tsv (the output for analysis tools). Not part of ctest.
 #
 #   bench/throughput.sh [SIZE_MB [ROUNDS]]      defaults: 200 MB, 5 rounds (MB = 10^6 bytes)
 #
@@ -61,6 +62,13 @@ run_zelp() {  # input output [wrapper...]
   printf '%s\n%s\n\n' "$in" "$out" | "$@" "$zelp"
 }
 
+# zelp --tsv on the command line: input output [wrapper...]
+run_tsv() {
+  local in=$1 out=$2
+  shift 2
+  "$@" "$zelp" -q --tsv "$in" "$out"
+}
+
 # Instructions callgrind counts for one command (its report goes to standard error).
 instructions() {  # report-file
   awk '/Collected :/ { print $NF }' "$1"
@@ -78,6 +86,7 @@ note "callgrind on the ${prefix_mb} MB prefix ..."
 for kind in prefix empty; do
   file=$work/$kind.txt
   run_zelp "$file" "$work/cg.out" "${callgrind[@]}" > /dev/null 2> "$work/zelp.$kind.cg"
+  run_tsv "$file" "$work/cg.out" "${callgrind[@]}" > /dev/null 2> "$work/tsv.$kind.cg"
   "${callgrind[@]}" awk -f "$baseline" "$file" > /dev/null 2> "$work/awk.$kind.cg"
   "${callgrind[@]}" wc -l "$file" > /dev/null 2> "$work/wc.$kind.cg"
 done
@@ -93,6 +102,7 @@ timed() {  # name round
     wc) /usr/bin/time -v -o "$report" wc -l < "$input" > /dev/null ;;
     awk) /usr/bin/time -v -o "$report" awk -f "$baseline" "$input" > "$work/awk.out" ;;
     zelp) run_zelp "$input" "$work/zelp.out" /usr/bin/time -v -o "$report" > "$work/zelp.console" ;;
+    tsv) run_tsv "$input" "$work/tsv.out" /usr/bin/time -v -o "$report" ;;
   esac
   end=${EPOCHREALTIME/./}
   echo $((end - start))
@@ -101,7 +111,7 @@ timed() {  # name round
 declare -A times
 for ((round = 1; round <= rounds; round++)); do
   note "round $round of $rounds ..."
-  for name in wc awk zelp; do
+  for name in wc awk zelp tsv; do
     times[$name]+="$(timed "$name" "$round") "
   done
 done
@@ -133,11 +143,16 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
   wc_s=$(median ${times[wc]})
   awk_s=$(median ${times[awk]})
   zelp_s=$(median ${times[zelp]})
+  tsv_s=$(median ${times[tsv]})
 }
 grep -q 'lines with plot data found' "$work/zelp.console" ||
   { echo "$0: zelp did not finish its run" >&2; exit 1; }
 zelp_records=$(grep -vc '^#' "$work/zelp.out" || true)
 awk_records=$(grep -vc '^#' "$work/awk.out" || true)
+# Data rows of --tsv: neither comments, empty lines nor the names row after two empty lines.
+tsv_records=$(awk '/^#/ { next } /^$/ { empty++; next }
+  { if (empty >= 2 || NR_seen == 0) { NR_seen = 1; empty = 0; next } empty = 0; n++ }
+  END { print n + 0 }' "$work/tsv.out")
 
 cat << EOF
 
@@ -146,6 +161,7 @@ $rounds rounds, awk is $(awk -W version 2> /dev/null | head -n 1 || true)
 
 instructions per input byte (callgrind, ${prefix_mb} MB prefix, start-up subtracted)
   zelp   $(per_byte zelp)
+  --tsv  $(per_byte tsv)   ($(ratio "$(per_byte tsv)" "$(per_byte zelp)") x the default format)
   awk    $(per_byte awk)
   wc -l  $(per_byte wc)
 
@@ -154,9 +170,11 @@ tool      wall s      MB/s     CPU s   peak RSS KB
 wc -l   $(row wc "$wc_s")
 awk     $(row awk "$awk_s")
 zelp    $(row zelp "$zelp_s")
+--tsv   $(row tsv "$tsv_s")
 
 zelp time / wc -l time   $(ratio "$zelp_s" "$wc_s")   (how far zelp is from the floor)
 awk time / zelp time     $(ratio "$awk_s" "$zelp_s")   (above 1: zelp is faster than awk)
-zelp peak resident memory  $(peak_kb zelp) KB
-data records written: zelp $zelp_records, awk $awk_records (awk takes expression lines for text)
+zelp peak resident memory  $(peak_kb zelp) KB, with --tsv $(peak_kb tsv) KB
+data records written: zelp $zelp_records, --tsv $tsv_records, awk $awk_records (awk takes
+expression lines for text)
 EOF

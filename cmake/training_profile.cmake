@@ -2,12 +2,13 @@
 #
 # The program is first built a second time, instrumented, in <build>/training (the same project
 # and flags, plus -fprofile-generate), and run once on a generated workload (its own seed, not
-# the benchmark's). The counts it leaves tell GCC which branches of the per-line path are taken
-# and which are cold; the program's libraries and the program are then compiled with them. Code
-# the training never runs is optimised as it would be without a profile
-# (-fprofile-partial-training), so inputs unlike the workload lose nothing. Value profiles are
-# neither taken nor used (see the instrumented build's flags). The profile only guides
-# optimisation: the results are the same bytes with or without it.
+# the benchmark's), in both output formats, so that the path of each is trained. The counts it
+# leaves tell GCC which branches of the per-line path are taken and which are cold; the
+# program's libraries and the program are then compiled with them. Code the training never
+# runs is optimised as it would be without a profile (-fprofile-partial-training), so inputs
+# unlike the workload lose nothing. Value profiles are neither taken nor used (see the
+# instrumented build's flags). The profile only guides optimisation: the results are the same
+# bytes with or without it.
 #
 # The training reruns whenever the instrumented program changes (any of its sources), and every
 # object of the program is rebuilt after it.
@@ -44,6 +45,8 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${zelp_profile_dir}
   COMMAND ${zelp_training_workload} --seed 7 20M ${zelp_training_dir}/workload.txt
   COMMAND ${zelp_training_program} -q ${zelp_training_dir}/workload.txt
+          ${zelp_training_dir}/workload.tsv
+  COMMAND ${zelp_training_program} -q --tsv ${zelp_training_dir}/workload.txt
           ${zelp_training_dir}/workload.tsv
   COMMAND ${zelp_training_program} -q ${CMAKE_SOURCE_DIR}/examples/run.log
           ${zelp_training_dir}/run.tsv

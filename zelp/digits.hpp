@@ -8,7 +8,7 @@ namespace zelp {
 
 // The eight decimal digits of v < 10**8 as characters, the first in the lowest byte, computed
 // in parallel lanes of one 64-bit word.
-constexpr std::uint64_t eight_digits(std::uint32_t v) {
+[[gnu::always_inline]] constexpr std::uint64_t eight_digits(std::uint32_t v) {
   std::uint64_t merged = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
   std::uint64_t tens = ((merged * 10486) >> 20) & ((std::uint64_t{0x7F} << 32) | 0x7F);
   merged = tens | ((merged - tens * 100) << 16);

@@ -41,15 +41,63 @@ std::size_t put(std::string_view text, std::span<char, kShortestWidth> out) {
 // Copies 16 bytes: whole words, whatever of them the text uses.
 void copy16(char* to, const char* from) { std::memcpy(to, from, 16); }
 
+constexpr std::uint64_t kZeros = 0x3030303030303030;  // "00000000"
+
+// To the nearest integer, ties to even: below 2**52, adding 2**52 leaves no fraction bits.
+double round_even(double x) {
+  constexpr double kNoFraction = 0x1p52;
+  return (x + kNoFraction) - kNoFraction;
+}
+
+// Trailing '0' characters of the eight digits in word (the first in the lowest byte).
+std::size_t trailing_zeros(std::uint64_t word) {
+  const std::uint64_t other = word ^ kZeros;
+  return other == 0 ? 8 : static_cast<std::size_t>(std::countl_zero(other)) / 8;
+}
+
+// Most values have a decimal of eight digits or fewer: the value rounded to eight digits
+// (k the exponent of the first), checked to read back. On true, at holds the eight digits and
+// n how many of them are significant.
+bool eight_digit_decimal(double magnitude, std::int32_t k, char* at, std::size_t& n) {
+  const std::int32_t shift = 7 - k;  // -7 to 15: every power exact
+  const double power = kPowers[static_cast<std::size_t>(shift >= 0 ? shift : -shift)];
+  const double scaled = round_even(shift >= 0 ? magnitude * power : magnitude / power);
+  if (!(scaled >= 1e7 && scaled < 1e8)) return false;
+  if ((shift >= 0 ? scaled / power : scaled * power) != magnitude) return false;  // one rounding
+  const std::uint64_t word = eight_digits(static_cast<std::uint32_t>(scaled));
+  std::memcpy(at, &word, 8);
+  n = 8 - trailing_zeros(word);
+  return true;
+}
+
+// The same with fifteen digits, after one '0': at holds the sixteen characters.
+bool fifteen_digit_decimal(double magnitude, std::int32_t k, char* at, std::size_t& n) {
+  const auto shift = static_cast<std::size_t>(14 - k);  // 0 to 22
+  const double scaled = round_even(magnitude * kPowers[shift]);
+  if (!(scaled >= 1e14 && scaled < 1e15)) return false;
+  if (scaled / kPowers[shift] != magnitude) return false;  // both exact: one rounding
+  const auto m = static_cast<std::uint64_t>(scaled);
+  constexpr std::uint64_t kEight = 100'000'000;
+  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(m / kEight));
+  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(m % kEight));
+  std::memcpy(at, &high, 8);
+  std::memcpy(at + 8, &low, 8);
+  // The first digit is no '0', so the high word never counts whole.
+  const std::size_t trailing = trailing_zeros(low);
+  n = 15 - (trailing == 8 ? 8 + trailing_zeros(high) : trailing);
+  return true;
+}
+
 // The fast path. A decimal of at most 15 significant digits that reads back as the value is
 // the shortest text there is: two such decimals round to the same 15 digits (a double keeps 15
 // decimal digits through a round trip), so no shorter one reads back as the value too, and
 // std::to_chars writes exactly its digits. The candidate is the value rounded to 15 digits;
 // whether it reads back is decided exactly, by one correctly rounded division of two doubles
-// that hold its digits and the power of ten exactly. The text is then laid out as std::to_chars
-// lays it out: fixed notation when that is no longer than scientific notation, which has at
-// least two exponent digits. Returns 0 when the value has no such decimal or lies outside the
-// range where the check is exact (1e-8 to 1e15): the caller then asks std::to_chars.
+// that hold its digits and the power of ten exactly. Eight digits are tried first. The text is then
+// laid out as std::to_chars lays it out: fixed notation when that is no longer than scientific
+// notation, which has at least two exponent digits. Returns 0 when the value has no such decimal or
+// lies outside the range where the check is exact (1e-8 to 1e15): the caller then asks
+// std::to_chars.
 std::size_t render_short(double value, char mark, std::span<char, kShortestWidth> out) {
   const double magnitude = std::fabs(value);
   if (!(magnitude >= 1e-8 && magnitude < 1e15)) return 0;
@@ -62,30 +110,14 @@ std::size_t render_short(double value, char mark, std::span<char, kShortestWidth
   std::int32_t k = (binary * 1233) >> 12;
   if (magnitude >= kTenTo[static_cast<std::size_t>(k + 1 + kTenBias)]) ++k;
   if (k < -8) return 0;
-  const auto shift = static_cast<std::size_t>(14 - k);  // 0 to 22
-  // To the nearest integer, ties to even: below 2**52, adding 2**52 leaves no fraction bits.
-  constexpr double kNoFraction = 0x1p52;
-  const double scaled = (magnitude * kPowers[shift] + kNoFraction) - kNoFraction;
-  if (!(scaled >= 1e14 && scaled < 1e15)) return 0;
-  if (scaled / kPowers[shift] != magnitude) return 0;  // both exact: one rounding
-  const auto m = static_cast<std::uint64_t>(scaled);
-
-  // The 15 digits after one '0', in 16 bytes, the first in the lowest; zeros after them.
-  constexpr std::uint64_t kEight = 100'000'000;
-  constexpr std::uint64_t kZeros = 0x3030303030303030;
-  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(m / kEight));
-  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(m % kEight));
+  // The significant digits, the first at text[1], '0' after them.
   std::array<char, 40> text;
-  std::memcpy(text.data(), &high, 8);
-  std::memcpy(text.data() + 8, &low, 8);
-  std::memcpy(text.data() + 16, &kZeros, 8);
-  std::memcpy(text.data() + 24, &kZeros, 8);
+  std::memset(text.data(), '0', text.size());
+  std::size_t n = 0;
+  if (!eight_digit_decimal(magnitude, k, text.data() + 1, n) &&
+      !fifteen_digit_decimal(magnitude, k, text.data(), n))
+    return 0;
   const char* digits = text.data() + 1;
-  // Trailing zeros are the top bytes of the words that are '0'; the first digit is not.
-  const std::uint64_t low_other = low ^ kZeros;
-  const auto trailing = static_cast<std::size_t>(
-      low_other != 0 ? std::countl_zero(low_other) / 8 : 8 + std::countl_zero(high ^ kZeros) / 8);
-  const std::size_t n = 15 - trailing;
 
   const auto count = static_cast<std::int32_t>(n);
   const std::int32_t magnitude_k = k < 0 ? -k : k;

@@ -71,21 +71,20 @@ static_assert(kExactPowers[22] == 1e22);
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// The parts of a literal: its significant digits as an integer (the first 19), how many there
-// are, the power of ten that scales them (when there are at most 19), and the decimal exponent
-// of the first of them.
-struct Decimal {
-  std::uint64_t digits = 0;
-  std::int32_t count = 0;
-  std::int32_t scale = 0;
+// What from_chars leaves open about a literal: whether text is one (digits with at most one
+// point among them, an optional exponent), whether any digit of it is not 0, and the decimal
+// exponent of its first significant digit, which tells an overflow from an underflow.
+struct Magnitude {
+  bool whole = false;
+  bool nonzero = false;
   std::int32_t lead = 0;
-  bool whole = false;  // text is one literal and nothing else
 };
 
-Decimal decompose(std::string_view text) {
-  Decimal d;
+Magnitude measure(std::string_view text) {
+  Magnitude d;
   std::size_t i = 0;
   std::int32_t integer_digits = 0;  // counted from the first significant one
+  std::int32_t position = 0;        // of the last fraction digit, below the point
   bool point = false;
   bool any = false;
   for (; i < text.size(); ++i) {
@@ -96,31 +95,27 @@ Decimal decompose(std::string_view text) {
     }
     if (!is_digit(c)) break;
     any = true;
-    if (point) --d.scale;
-    if (d.count == 0 && c == '0') continue;  // leading zeros are not significant
-    if (d.count == 0 && point) d.lead = d.scale;
+    if (point) --position;
+    if (!d.nonzero && c == '0') continue;  // leading zeros are not significant
+    if (!d.nonzero && point) d.lead = position;
+    d.nonzero = true;
     if (!point) ++integer_digits;
-    // Past 19 digits the value is left to from_chars; the magnitude still counts them all.
-    if (d.count < 19) d.digits = d.digits * 10 + static_cast<std::uint64_t>(c - '0');
-    ++d.count;
   }
   if (integer_digits > 0) d.lead = integer_digits - 1;
-  std::int32_t exponent = 0;
   if (any && i < text.size() && (text[i] == 'E' || text[i] == 'e')) {
     std::size_t j = i + 1;
     const bool minus = j < text.size() && text[j] == '-';
     if (j < text.size() && (text[j] == '-' || text[j] == '+')) ++j;
     const std::size_t first = j;
+    std::int32_t exponent = 0;
     for (; j < text.size() && is_digit(text[j]); ++j) {
       if (exponent < 100000) exponent = exponent * 10 + (text[j] - '0');
     }
     if (j > first) {
       i = j;
-      if (minus) exponent = -exponent;
+      d.lead += minus ? -exponent : exponent;
     }
   }
-  d.scale += exponent;
-  d.lead += exponent;
   d.whole = any && i == text.size();
   return d;
 }
@@ -131,19 +126,58 @@ void use_exact_literals(bool on) { g_exact_literals = on; }
 
 bool exact_literals() { return g_exact_literals; }
 
-double exact_literal(std::string_view text) {
-  const Decimal d = decompose(text);
-  if (!d.whole) return std::numeric_limits<double>::quiet_NaN();
-  if (d.count == 0) return 0.0;
-  // Up to 2**53 the digits are a double exactly, and so is 10**22: one multiplication or
-  // division of the two rounds the exact value once, which is the correct rounding.
-  constexpr std::uint64_t kExactDigits = std::uint64_t{1} << 53;
-  if (d.count <= 19 && d.digits <= kExactDigits && d.scale >= -22 && d.scale <= 22) {
-    const auto m = static_cast<double>(d.digits);
-    return d.scale >= 0 ? m * kExactPowers[static_cast<std::size_t>(d.scale)]
-                        : m / kExactPowers[static_cast<std::size_t>(-d.scale)];
+namespace {
+
+constexpr std::uint64_t kExactDigits = std::uint64_t{1} << 53;
+
+// The common literal in one pass: at most 19 digits (leading zeros included, so that nothing
+// overflows), a point, an exponent of at most four digits, and digits and scale that
+// exact_decimal takes. False for anything else.
+bool short_literal(std::string_view text, double& value) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  std::uint64_t digits = 0;
+  const char* const first = p;
+  for (; p != end && is_digit(*p); ++p) digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+  std::int32_t scale = 0;
+  std::ptrdiff_t count = p - first;
+  if (p != end && *p == '.') {
+    const char* const fraction = ++p;
+    for (; p != end && is_digit(*p); ++p)
+      digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+    scale = -static_cast<std::int32_t>(p - fraction);
+    count += p - fraction;
   }
+  if (count == 0 || count > 19) return false;
+  if (p != end && (*p == 'E' || *p == 'e')) {
+    ++p;
+    const bool minus = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+')) ++p;
+    const char* const exponent = p;
+    std::int32_t e = 0;
+    for (; p != end && is_digit(*p) && p - exponent < 4; ++p) e = e * 10 + (*p - '0');
+    if (p == exponent) return false;
+    scale += minus ? -e : e;
+  }
+  return p == end && exact_decimal(digits, scale, value);
+}
+
+}  // namespace
+
+bool exact_decimal(std::uint64_t digits, std::int32_t scale, double& value) {
+  if (digits > kExactDigits || scale < -22 || scale > 22) return false;
+  const auto m = static_cast<double>(digits);
+  value = scale >= 0 ? m * kExactPowers[static_cast<std::size_t>(scale)]
+                     : m / kExactPowers[static_cast<std::size_t>(-scale)];
+  return true;
+}
+
+double exact_literal(std::string_view text) {
   double value = 0.0;
+  if (short_literal(text, value)) return value;
+  const Magnitude d = measure(text);
+  if (!d.whole) return std::numeric_limits<double>::quiet_NaN();
+  if (!d.nonzero) return 0.0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error == std::errc::result_out_of_range) {
     // A value of 1 or more that does not fit overflowed; anything smaller underflowed.

@@ -28,6 +28,11 @@ inline constexpr double kPi = 3.141592653589793;
 void use_exact_literals(bool on);
 [[nodiscard]] bool exact_literals();
 
+// The double nearest to digits * 10**scale, when one multiplication or division rounds it once:
+// digits up to 2**53 and scale within 22, where both factors are doubles exactly. False
+// otherwise (value unchanged).
+[[nodiscard]] bool exact_decimal(std::uint64_t digits, std::int32_t scale, double& value);
+
 // The double nearest to text, an unsigned number as NUMOPD takes it (digits, an optional "."
 // and digits, an optional "E", sign and digits): correctly rounded, ties to even; beyond the
 // largest double +infinity, below the smallest subnormal +0.0. NaN for text of another form.

@@ -138,6 +138,54 @@ double fraction_sum(const char*& c, const char* last_load) {
   return n == 8 ? fraction_tail(sum, k, c) : sum;
 }
 
+// The value of eight digit values in the bytes of w, the first in the lowest byte: pairs, then
+// fours, then the eight, in three multiplications.
+constexpr std::uint64_t eight_digit_value(std::uint64_t w) {
+  w = w * 10 + (w >> 8);
+  return ((w & 0x000000FF000000FF) * (100 + (std::uint64_t{1000000} << 32)) +
+          ((w >> 16) & 0x000000FF000000FF) * (1 + (std::uint64_t{10000} << 32))) >>
+         32;
+}
+static_assert(eight_digit_value(0x0807060504030201) == 12345678);
+static_assert(eight_digit_value(0x0909090909090909) == 99999999);
+
+constexpr auto kDecimalPowers = [] {
+  std::array<std::uint64_t, 20> table{};
+  std::uint64_t power = 1;
+  for (auto& entry : table) {
+    entry = power;
+    power *= 10;
+  }
+  return table;
+}();
+
+// The digits after a decimal point, from c on, as an integer and their count, for exact
+// literals, eight at a time; c moves past them. False when there are more than 19, too many for
+// the integer (c is past them all still).
+template <bool kInside>
+bool fraction_digits(const char*& c, const char* last_load, std::uint64_t& value,
+                     std::int32_t& count) {
+  value = 0;
+  count = 0;
+  for (;;) {
+    if (!kInside && c > last_load) {
+      for (; is_digit(*c); ++c, ++count) {
+        if (count < 19) value = value * 10 + static_cast<std::uint64_t>(*c - '0');
+      }
+      return count <= 19;
+    }
+    const std::uint64_t values = load8(c) ^ kZeros;
+    const std::int32_t n = std::countr_zero(non_digits(values)) / 8;  // 8 for all digits
+    c += n;
+    if (n > 0 && count + n <= 19) {
+      // The n digits to the top bytes, zeros below them: leading zeros of an eight-digit number.
+      value = value * kDecimalPowers[at(n)] + eight_digit_value(values << (8 * (8 - n)));
+    }
+    count += n;
+    if (n < 8) return count <= 19;
+  }
+}
+
 // The digit run from c on (the first character a digit): its value, and c moved past it. False
 // for more than 15 digits (beyond 2**53, the full way).
 bool digit_run(const char*& c, std::uint64_t& run) {
@@ -190,8 +238,9 @@ inline void settle_fast_state(std::uint64_t run, std::size_t last_integer, std::
 //
 // kInside: the line ends before kLastLoad, so that eight-byte loads need no bound checks, and
 // the arrays have room for every item the rest of the line can hold (each takes at least two
-// columns, but the last), so that the count needs no check either.
-template <bool kInside>
+// columns, but the last), so that the count needs no check either. kExact: reals are valued
+// from their text (exact_literals()).
+template <bool kInside, bool kExact>
 std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n,
                          std::size_t capacity, std::int32_t* kinds, double* values, char* texts,
                          std::size_t slot) {
@@ -204,7 +253,6 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
   std::size_t last_real = kNone;
   const char* p = line + position;
   std::uint64_t run = 0;  // the value of the last item's integer digits
-  const bool exact = exact_literals();
   // Past the line's end p stands on the sentinel, which no item starts with.
   while (kInside || n < capacity) {
     const char* q = p;
@@ -215,12 +263,22 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
     if (!is_digit(*q) || !digit_run(q, digits)) break;
     // At most 15 digits: the run converts exactly as a signed value, a cheaper conversion.
     double x = static_cast<double>(static_cast<std::int64_t>(digits));
+    const auto whole_digits = static_cast<std::int32_t>(q - number);
     bool real = false;
+    // Exact literals: the fraction's digits as an integer, their count, the exponent.
+    std::uint64_t fraction = 0;
+    std::int32_t fraction_count = 0;
+    bool short_fraction = true;
+    std::int32_t scale = 0;
     if (*q == '.') {
       real = true;
       ++q;
-      // No digit after the point adds +0.0, which leaves x unchanged.
-      x = x + fraction_sum<kInside>(q, last_load);
+      if constexpr (kExact) {
+        short_fraction = fraction_digits<kInside>(q, last_load, fraction, fraction_count);
+      } else {
+        // No digit after the point adds +0.0, which leaves x unchanged.
+        x = x + fraction_sum<kInside>(q, last_load);
+      }
     }
     if (*q == 'E') {
       real = true;
@@ -237,10 +295,17 @@ std::size_t fast_numbers(const char* line, std::int32_t& position, std::size_t n
           if (is_digit(*++q)) exponent = exponent * 10 + (*q++ - '0');
         }
       }
-      x = table_power_of_ten(minus ? -exponent : exponent) * x;
+      scale = minus ? -exponent : exponent;
+      if constexpr (!kExact) x = table_power_of_ten(scale) * x;
     }
-    // Valued from its text instead: the digits, point and exponent just taken.
-    if (exact && real) x = exact_literal({number, static_cast<std::size_t>(q - number)});
+    if (kExact && real) {
+      // Valued from its text instead: the digits, point and exponent just taken, at once when
+      // they fit the exact arithmetic, else by the general conversion.
+      const bool fits = short_fraction && whole_digits + fraction_count <= 19;
+      if (!fits || !exact_decimal(digits * kDecimalPowers[at(fraction_count)] + fraction,
+                                  scale - fraction_count, x))
+        x = exact_literal({number, static_cast<std::size_t>(q - number)});
+    }
     // What ENDITM does after an item: blanks, at most one delimiter, blanks.
     if (*q == ' ') {
       q = skip_blanks<kInside>(q + 1, last_load);
@@ -404,6 +469,7 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
   if (slot > 0) capacity = std::min(capacity, texts.size() / slot);
   std::array<char, kItemField> field;
   const bool fast = fast_numbers_fit();
+  const bool exact = exact_literals();
   std::size_t n = 0;
   bool numeric = true;  // no text item yet
   for (;;) {
@@ -411,12 +477,19 @@ void RDMIX(std::int32_t& count, std::span<std::int32_t> kinds, std::span<double>
       std::int32_t p = RS.IPOS;
       // Room for every item the rest of the line can hold: at most one per two columns.
       const auto rest = static_cast<std::size_t>(RS.LENLIN - p + 2) / 2;
-      if (RS.LENLIN < kLastLoad && capacity - n >= rest) {
-        n = fast_numbers<true>(RS.LINE.data(), p, n, capacity, kinds.data(), values.data(),
-                               texts.data(), slot);
+      const bool inside = RS.LENLIN < kLastLoad && capacity - n >= rest;
+      char* const line = RS.LINE.data();
+      if (exact) {
+        n = inside ? fast_numbers<true, true>(line, p, n, capacity, kinds.data(), values.data(),
+                                              texts.data(), slot)
+                   : fast_numbers<false, true>(line, p, n, capacity, kinds.data(), values.data(),
+                                               texts.data(), slot);
+      } else if (inside) {
+        n = fast_numbers<true, false>(line, p, n, capacity, kinds.data(), values.data(),
+                                      texts.data(), slot);
       } else {
-        n = fast_numbers<false>(RS.LINE.data(), p, n, capacity, kinds.data(), values.data(),
-                                texts.data(), slot);
+        n = fast_numbers<false, false>(line, p, n, capacity, kinds.data(), values.data(),
+                                       texts.data(), slot);
       }
       RS.IPOS = p;
       if (p > RS.LENLIN) break;
