@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
+#include "kud/io/units.hpp"
 #include "zelp/extract.hpp"
 #include "zelp/zelp.hpp"
-#include "kud/io/units.hpp"
 
 namespace zelp {
 namespace {

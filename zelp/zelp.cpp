@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "zelp/extract.hpp"
-#include "zelp/records.hpp"
-#include "kud/text/text.hpp"
 #include "kud/fileio/fiiopn.hpp"
 #include "kud/io/units.hpp"
+#include "kud/text/text.hpp"
+#include "zelp/extract.hpp"
+#include "zelp/records.hpp"
 
 namespace zelp {
 namespace {
