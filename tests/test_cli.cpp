@@ -292,6 +292,9 @@ TEST(Errors, StandardStreams) {
       // Opened for writing only, standard input fails at its first read.
       {"unreadable standard input", "\"$ZELP\" - out.tsv 0>>in.txt",
        "zelp: standard input: Bad file descriptor\n"},
+      // The input must not take the closed descriptor's number and pass for standard output.
+      {"closed standard output", "\"$ZELP\" in.txt - >&-",
+       "zelp: standard output: Bad file descriptor\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -305,6 +308,35 @@ TEST(Errors, StandardStreams) {
     EXPECT_EQ(result.err.substr(result.err.size() - row.last_err_line.size()), row.last_err_line);
     EXPECT_EQ(result.err.find("lines with plot data found"), std::string::npos);
     EXPECT_EQ(test::read_file(dir.file("in.txt")), "Head\n1 2\n");
+  }
+}
+
+// Redirections that must succeed: what reaches standard output, standard error and out.tsv
+// (which holds "old\n" before the run), from three.txt = "1 2", "3 4", "5 6".
+TEST(Redirections, StandardStreamsAsTheShellLeavesThem) {
+  const std::string three =
+      record({"1.000", "2.000"}) + record({"3.000", "4.000"}) + record({"5.000", "6.000"});
+  struct Row {
+    const char* what;
+    std::string command;
+    std::string out;
+    std::string err;
+    std::string file;  // out.tsv afterwards
+  };
+  const Row rows[] = {
+      // The summary is lost, the data and the status are not.
+      {"closed standard error", "\"$ZELP\" three.txt out.tsv 2>&-", "", "", three},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::TempDir dir;
+    test::write_file(dir.file("three.txt"), "1 2\n3 4\n5 6\n");
+    test::write_file(dir.file("out.tsv"), "old\n");
+    const auto result = run_shell(dir, row.command);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, row.out);
+    EXPECT_EQ(result.err, row.err);
+    EXPECT_EQ(test::read_file(dir.file("out.tsv")), row.file);
   }
 }
 

@@ -232,6 +232,8 @@ int run_command(const Command& command) {
 }  // namespace
 
 int run(std::span<const std::string_view> args) {
+  // Before the input is opened, so that it never takes the number of a closed standard stream.
+  kud::io::reserve_standard_descriptors();
   kud::io::set_program_name("zelp");
   const Command command = parse(args);
   if (!command.problem.empty()) return usage_error(command.problem);

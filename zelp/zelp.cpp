@@ -146,6 +146,7 @@ int run_dialogue_and_extraction() {
 }  // namespace
 
 int run() {
+  kud::io::reserve_standard_descriptors();
   kud::io::set_program_name("zelp");
   return run_dialogue_and_extraction();
 }

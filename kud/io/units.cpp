@@ -268,22 +268,6 @@ void connect(Unit& u, int fd, bool owns, bool write_through) {
   u.may_read_ahead = u.seekable && S_ISREG(info.st_mode);
 }
 
-// A standard descriptor that the program was started without is taken by /dev/null, so that no
-// file opened later gets its number: a failure line meant for standard error would otherwise be
-// written into that file. Standard input then reads as empty; standard output is held read-only,
-// so that writing the console still fails as it would have.
-void reserve_standard_descriptors() {
-  constexpr std::array<int, 3> kModes = {O_RDONLY, O_RDONLY, O_WRONLY};
-  for (int fd = 0; fd < 3; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int got = ::open("/dev/null", kModes[static_cast<std::size_t>(fd)] | O_NOCTTY);
-    if (got != -1 && got != fd) {
-      ::dup2(got, fd);
-      ::close(got);
-    }
-  }
-}
-
 void attach_console() {
   reserve_standard_descriptors();
   struct Console {
@@ -868,6 +852,22 @@ bool names_unit_file(std::string_view name, std::int32_t unit) {
 }
 
 std::int32_t close_all_units() { return close_all(); }
+
+// A file opened later must not get the number of a missing standard descriptor: a failure line
+// meant for standard error would land in it, or data meant for standard output. Standard input
+// then reads as empty; standard output is held read-only, so that writing it still fails as it
+// would have; standard error takes what is written to it.
+void reserve_standard_descriptors() {
+  constexpr std::array<int, 3> kModes = {O_RDONLY, O_RDONLY, O_WRONLY};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int got = ::open("/dev/null", kModes[static_cast<std::size_t>(fd)] | O_NOCTTY);
+    if (got != -1 && got != fd) {
+      ::dup2(got, fd);
+      ::close(got);
+    }
+  }
+}
 
 void stop_program(int status) {
   const std::int32_t err = close_all();

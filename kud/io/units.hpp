@@ -113,6 +113,10 @@ void wait_for_unit(std::int32_t unit);
 // the path is spelled: through links, "./", absolute or relative.
 [[nodiscard]] bool names_unit_file(std::string_view name, std::int32_t unit);
 
+// Puts /dev/null in place of each of descriptors 0, 1 and 2 that is closed (1 read-only, so
+// that writes to it fail); call it before anything opens a file. The units do so at first use.
+void reserve_standard_descriptors();
+
 // Flushes and closes every file unit. On failure, writes one line "<program>: <file>: <reason>"
 // on standard error and returns the first error number; 0 otherwise.
 [[nodiscard]] std::int32_t close_all_units();
