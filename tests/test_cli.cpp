@@ -314,8 +314,8 @@ TEST(Errors, StandardStreams) {
 // Redirections that must succeed: what reaches standard output, standard error and out.tsv
 // (which holds "old\n" before the run), from three.txt = "1 2", "3 4", "5 6".
 TEST(Redirections, StandardStreamsAsTheShellLeavesThem) {
-  const std::string three =
-      record({"1.000", "2.000"}) + record({"3.000", "4.000"}) + record({"5.000", "6.000"});
+  const std::string rest = record({"3.000", "4.000"}) + record({"5.000", "6.000"});
+  const std::string three = record({"1.000", "2.000"}) + rest;
   struct Row {
     const char* what;
     std::string command;
@@ -326,6 +326,11 @@ TEST(Redirections, StandardStreamsAsTheShellLeavesThem) {
   const Row rows[] = {
       // The summary is lost, the data and the status are not.
       {"closed standard error", "\"$ZELP\" three.txt out.tsv 2>&-", "", "", three},
+      // Standard input is read from where the caller left it, seekable or not.
+      {"standard input left at a line of a file",
+       "{ head -n1 >/dev/null; \"$ZELP\" -q - -; } <three.txt", rest, "", "old\n"},
+      {"standard input left at a line of a pipe",
+       "cat three.txt | { read -r skip; \"$ZELP\" -q - -; }", rest, "", "old\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

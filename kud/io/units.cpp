@@ -69,6 +69,7 @@ struct Unit {
   std::size_t rpos = 0;
   std::size_t rlen = 0;
   off_t rbase = 0;
+  off_t origin = 0;       // where the descriptor stood at connect: a rewind goes back there
   bool consumed = false;  // bytes were taken from the descriptor since open or rewind
   // A regular file's next block is read ahead into rnext, from file offset ahead_at on, while
   // ahead is set. That read leaves the descriptor's offset alone; taking the block moves it.
@@ -261,6 +262,7 @@ void connect(Unit& u, int fd, bool owns, bool write_through) {
   const off_t here = ::lseek(fd, 0, SEEK_CUR);
   u.seekable = here != -1;
   u.rbase = u.seekable ? here : 0;
+  u.origin = u.rbase;
   struct stat info {};
   if (::fstat(fd, &info) != 0) return;
   u.device = info.st_dev;
@@ -805,13 +807,13 @@ std::int32_t rewind_unit(std::int32_t unit) {
   Unit* u = slot(unit);
   if (u == nullptr || !u->connected) return EBADF;
   if (const std::int32_t err = flush(*u); err != 0) return err;
-  if (::lseek(u->fd, 0, SEEK_SET) == -1) {
+  if (::lseek(u->fd, u->origin, SEEK_SET) == -1) {
     // A pipe cannot go back, but one not yet read from is already at its start.
     if (errno == ESPIPE && !u->consumed) return 0;
     return last_errno();
   }
   drop_read_state(*u);
-  u->rbase = 0;
+  u->rbase = u->origin;
   u->consumed = false;
   u->mode = Mode::kIdle;
   return 0;

@@ -46,9 +46,9 @@ struct OpenRequest {
 // file removed at close. Nothing locks the file. Returns 0 or errno.
 [[nodiscard]] std::int32_t open_unit(std::int32_t unit, const OpenRequest& request);
 
-// Connects an already open descriptor (standard input or output, for "-" on the command line).
-// buffered: writes go out in large blocks instead of one write per record. The descriptor stays
-// the caller's: closing the unit flushes it but does not close it.
+// Connects an already open descriptor (standard input or output, for "-" on the command line),
+// from where it stands. buffered: writes go out in large blocks instead of one write per record.
+// The descriptor stays the caller's: closing the unit flushes it but does not close it.
 [[nodiscard]] std::int32_t attach_unit(std::int32_t unit, int fd, std::string_view name,
                                        bool buffered);
 
@@ -89,7 +89,9 @@ using BlockFiller = std::size_t (*)(void* context, std::span<char> block);
 // happens.
 [[nodiscard]] std::int32_t backspace_unit(std::int32_t unit);
 
-// Positions the unit before its first record. A pipe can be "rewound" only before its first read.
+// Positions the unit before its first record: where the descriptor stood when the unit was
+// connected (the start of a file opened by name; where the caller left an attached descriptor).
+// A pipe can be "rewound" only before its first read.
 [[nodiscard]] std::int32_t rewind_unit(std::int32_t unit);
 
 // Writes out what is buffered for the unit.
