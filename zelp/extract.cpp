@@ -8,11 +8,11 @@
 #include <span>
 #include <string_view>
 
-#include "zelp/batches.hpp"
-#include "zelp/records.hpp"
-#include "kud/text/text.hpp"
 #include "kud/reader/items.hpp"
 #include "kud/reader/reader_state.hpp"
+#include "kud/text/text.hpp"
+#include "zelp/batches.hpp"
+#include "zelp/records.hpp"
 
 namespace zelp {
 namespace {
