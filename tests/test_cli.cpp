@@ -295,6 +295,8 @@ TEST(Errors, StandardStreams) {
       // The input must not take the closed descriptor's number and pass for standard output.
       {"closed standard output", "\"$ZELP\" in.txt - >&-",
        "zelp: standard output: Bad file descriptor\n"},
+      {"standard output by name is the input", "\"$ZELP\" in.txt /dev/stdout >>in.txt",
+       "zelp: /dev/stdout: same file as input\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -316,6 +318,13 @@ TEST(Errors, StandardStreams) {
 TEST(Redirections, StandardStreamsAsTheShellLeavesThem) {
   const std::string rest = record({"3.000", "4.000"}) + record({"5.000", "6.000"});
   const std::string three = record({"1.000", "2.000"}) + rest;
+  // The dialogue's console with a named output: banner, prompts and summary.
+  test::TempDir named;
+  test::write_file(named.file("three.txt"), "1 2\n3 4\n5 6\n");
+  const std::string console =
+      test::run_zelp({}, "three.txt\nnamed.tsv\n\n", named.path().string()).out;
+  ASSERT_TRUE(console.ends_with(summary(3)));
+  const std::string prompts = console.substr(0, console.size() - summary(3).size());
   struct Row {
     const char* what;
     std::string command;
@@ -331,6 +340,22 @@ TEST(Redirections, StandardStreamsAsTheShellLeavesThem) {
        "{ head -n1 >/dev/null; \"$ZELP\" -q - -; } <three.txt", rest, "", "old\n"},
       {"standard input left at a line of a pipe",
        "cat three.txt | { read -r skip; \"$ZELP\" -q - -; }", rest, "", "old\n"},
+      // A name of standard output or error is written as "-" is: appended, in order.
+      {"standard output by name, three runs",
+       "for i in 1 2 3; do \"$ZELP\" -q three.txt /dev/stdout >>out.tsv; done", "", "",
+       "old\n" + three + three + three},
+      {"standard output by name, summary into the same file",
+       "\"$ZELP\" three.txt /dev/stdout >>out.tsv 2>&1", "", "", "old\n" + three + summary(3)},
+      {"standard error by name", "\"$ZELP\" three.txt /dev/stderr 2>>out.tsv", "", "",
+       "old\n" + three + summary(3)},
+      {"the file standard output is redirected to", "\"$ZELP\" -q three.txt out.tsv >>out.tsv", "",
+       "", "old\n" + three},
+      // Held read-only in place of a closed standard output, /dev/null is not that stream.
+      {"/dev/null with standard output closed", "\"$ZELP\" -q three.txt /dev/null >&-", "", "",
+       "old\n"},
+      {"dialogue into standard output by name",
+       "printf 'three.txt\\n/dev/stdout\\n\\n' | \"$ZELP\" >>out.tsv", "", "",
+       "old\n" + prompts + three + summary(3)},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

@@ -1,5 +1,7 @@
 #include "zelp/extract.hpp"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -92,6 +94,19 @@ int fail(std::string_view subject, std::string_view reason) {
 
 int fail_io(std::string_view subject, std::int32_t error) {
   return fail(subject, std::strerror(static_cast<int>(error)));
+}
+
+int standard_stream_named(std::string_view name) {
+  struct Stream {
+    std::int32_t unit;
+    int fd;
+  };
+  for (const Stream s : {Stream{kud::io::kConsoleOut, 1}, Stream{kud::io::kConsoleErr, 2}}) {
+    const int flags = ::fcntl(s.fd, F_GETFL);
+    if (flags != -1 && (flags & O_ACCMODE) != O_RDONLY && kud::io::names_unit_file(name, s.unit))
+      return s.fd;
+  }
+  return -1;
 }
 
 void remember_output_name(std::string_view name) {

@@ -25,6 +25,13 @@ int fail(std::string_view subject, std::string_view reason = {});
 // As fail, with the system's text for error as the reason.
 int fail_io(std::string_view subject, std::int32_t error);
 
+// The standard stream whose open file name designates (same device and inode, however the path
+// is spelled: /dev/stdout, /dev/fd/2, the file it is redirected to): 1 for standard output, else
+// 2 for standard error, -1 for neither. A stream that is not open for writing counts for
+// neither. An output of that name is written through the stream's descriptor, as "-" is: not
+// opened again, not truncated, one offset shared with all else written there.
+[[nodiscard]] int standard_stream_named(std::string_view name);
+
 // The output's name in failure reports; set once the output is open.
 void remember_output_name(std::string_view name);
 [[nodiscard]] std::string_view output_name();

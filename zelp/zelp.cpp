@@ -100,7 +100,10 @@ int open_output() {
       continue;
     }
     std::int32_t status = 1;
-    if (!name.empty()) {
+    if (const int fd = standard_stream_named(name); fd >= 0) {
+      // Opened again, the console's own file would be truncated and written over.
+      status = kud::io::attach_unit(kOutputUnit, fd, name, true);
+    } else if (!name.empty()) {
       kud::FIIOPN(view(g_answer), kOutputUnit, kud::kStatusUnknown, kud::kAccessSequential,
                   kud::kFormFormatted, kBlankDefault, kNoRecordLength, kNoReport, kQuietMessageUnit,
                   status);
