@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +114,21 @@ struct ProgramName {
 std::int32_t close_all();
 
 std::int32_t write_all(int fd, std::string_view a, std::string_view b);
+
+// Read by the writer thread too.
+constinit std::atomic<bool> g_stop_on_broken_standard_pipe{false};
+
+// Dies as a write into a pipe without reader does by default, whatever the program set for
+// SIGPIPE or blocked in this thread; the exit status stands in should the signal not end it.
+[[noreturn]] void die_of_broken_pipe() {
+  std::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  ::pthread_sigmask(SIG_UNBLOCK, &pipe_only, nullptr);
+  std::raise(SIGPIPE);
+  ::_exit(128 + SIGPIPE);
+}
 
 // Runs a caller's filler on a whole block; a length beyond the block counts as the block.
 std::size_t fill_block(BlockFiller filler, void* context, char* data) {
@@ -316,6 +333,9 @@ std::int32_t write_all(int fd, std::string_view a, std::string_view b) {
     const ssize_t done = ::writev(fd, iov.data(), count);
     if (done < 0) {
       if (errno == EINTR) continue;
+      if (errno == EPIPE && (fd == STDOUT_FILENO || fd == STDERR_FILENO) &&
+          g_stop_on_broken_standard_pipe.load(std::memory_order_relaxed))
+        die_of_broken_pipe();
       return last_errno();
     }
     if (done == 0) return EIO;
@@ -875,6 +895,10 @@ void stop_program(int status) {
   const std::int32_t err = close_all();
   std::fflush(nullptr);
   std::_Exit(err != 0 ? 1 : status);
+}
+
+void stop_on_broken_standard_pipe(bool on) {
+  g_stop_on_broken_standard_pipe.store(on, std::memory_order_relaxed);
 }
 
 void set_program_name(std::string_view name) {

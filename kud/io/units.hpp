@@ -127,6 +127,11 @@ void reserve_standard_descriptors();
 // fails the failure is reported and the exit status is 1 instead of status.
 [[noreturn]] void stop_program(int status);
 
+// When on, a write to descriptor 1 or 2 that fails because its pipe's reader has gone (EPIPE)
+// ends the process at once and silently by SIGPIPE (status 141 in a shell), as filters end in
+// a pipeline, from whichever thread wrote. Off by default: the write returns EPIPE.
+void stop_on_broken_standard_pipe(bool on);
+
 // The name that leads failure lines on standard error ("zelp").
 void set_program_name(std::string_view name);
 [[nodiscard]] std::string_view program_name();
