@@ -330,6 +330,7 @@ TEST(Redirections, StandardStreamsAsTheShellLeavesThem) {
       test::run_zelp({}, "three.txt\nnamed.tsv\n\n", named.path().string()).out;
   ASSERT_TRUE(console.ends_with(summary(3)));
   const std::string prompts = console.substr(0, console.size() - summary(3).size());
+  const std::string million = "awk 'BEGIN { for (i = 0; i < 1000000; i++) print 1 }' >big.txt && ";
   struct Row {
     const char* what;
     std::string command;
@@ -361,6 +362,12 @@ TEST(Redirections, StandardStreamsAsTheShellLeavesThem) {
       {"dialogue into standard output by name",
        "printf 'three.txt\\n/dev/stdout\\n\\n' | \"$ZELP\" >>out.tsv", "", "",
        "old\n" + prompts + three + summary(3)},
+      // Counts of more than 6 digits: whole on the command line, asterisks in the dialogue.
+      {"a million data lines", million + "\"$ZELP\" big.txt /dev/null", "",
+       "\r\n1000000 lines with plot data found\r\n\r\n", "old\n"},
+      {"a million data lines in the dialogue",
+       million + "printf 'big.txt\\n/dev/null\\n\\n' | \"$ZELP\" | tail -c 37",
+       "****** lines with plot data found\r\n\r\n", "", "old\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

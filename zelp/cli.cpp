@@ -220,7 +220,9 @@ int extract_command(const Command& command, int& input_fd) {
   // The data is out before a summary claims success.
   if (const int stop = flush_output()) return stop;
   if (!command.quiet) {
-    if (const int stop = write_summary(kConsoleErr, kStderrName, data_count)) return stop;
+    // A script may read the count: it is never hidden behind asterisks here.
+    if (const int stop = write_summary(kConsoleErr, kStderrName, data_count, WideCount::kWhole))
+      return stop;
   }
   return close_units();
 }

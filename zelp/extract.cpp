@@ -156,8 +156,9 @@ int flush_output() {
   return error == 0 ? 0 : fail_io(output_name(), error);
 }
 
-int write_summary(std::int32_t unit, std::string_view unit_name, std::int32_t data_count) {
-  for (const std::string_view record : {""sv, summary_record(data_count, g_summary), ""sv}) {
+int write_summary(std::int32_t unit, std::string_view unit_name, std::int32_t data_count,
+                  WideCount wide) {
+  for (const std::string_view record : {""sv, summary_record(data_count, g_summary, wide), ""sv}) {
     if (const std::int32_t error = kud::io::write_record(unit, record)) {
       return fail_io(unit_name, error);
     }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "kud/io/units.hpp"
+#include "zelp/records.hpp"
 
 namespace zelp {
 
@@ -49,7 +50,7 @@ void remember_output_name(std::string_view name);
 // The summary's three records on unit: empty, the count line, empty. Returns 0 or the
 // reported exit status (unit_name names the unit in that report).
 [[nodiscard]] int write_summary(std::int32_t unit, std::string_view unit_name,
-                                std::int32_t data_count);
+                                std::int32_t data_count, WideCount wide);
 
 // Closes the output, then every other unit; returns 0 or the reported exit status.
 [[nodiscard]] int close_units();

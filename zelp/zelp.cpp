@@ -141,7 +141,8 @@ int run_dialogue_and_extraction() {
   // Everything written must have reached the file before success is reported.
   if (const int stop = flush_output()) return stop;
   // After a failed read the console still learns how many lines made it into the file.
-  if (const int stop = write_summary(kConsoleOut, kConsoleName, data_count)) return stop;
+  if (const int stop = write_summary(kConsoleOut, kConsoleName, data_count, WideCount::kAsterisks))
+    return stop;
   if (read_error != 0) return fail_io(kud::io::unit_name(kInputUnit), read_error);
   return close_units();
 }
