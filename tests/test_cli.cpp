@@ -561,6 +561,16 @@ TEST(Errors, StandardStreams) {
       // Opened for writing only, standard input fails at its first read.
       {"unreadable standard input", "\"$ZELP\" - out.tsv 0>>in.txt",
        "zelp: standard input: Bad file descriptor\n"},
+      // The input must not take the closed descriptor's number and pass for standard output.
+      {"closed standard output", "\"$ZELP\" in.txt - >&-",
+       "zelp: standard output: Bad file descriptor\n"},
+      {"standard output by name is the input", "\"$ZELP\" in.txt /dev/stdout >>in.txt",
+       "zelp: /dev/stdout: same file as input\n"},
+      // Unlike a standard stream, a named pipe whose reader leaves is a failed write.
+      {"named pipe as output, its reader gone",
+       "awk 'BEGIN { for (i = 0; i < 40000; i++) print 1, 2, 3 }' >big.txt && mkfifo fifo &&"
+       " { \"$ZELP\" big.txt fifo & head -c1 <fifo >/dev/null; wait $!; }",
+       "zelp: fifo: Broken pipe\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -574,6 +584,70 @@ TEST(Errors, StandardStreams) {
     EXPECT_EQ(result.err.substr(result.err.size() - row.last_err_line.size()), row.last_err_line);
     EXPECT_EQ(result.err.find("lines with plot data found"), std::string::npos);
     EXPECT_EQ(test::read_file(dir.file("in.txt")), "Head\n1 2\n");
+  }
+}
+
+// Redirections that must succeed: what reaches standard output, standard error and out.tsv
+// (which holds "old\n" before the run), from three.txt = "1 2", "3 4", "5 6".
+TEST(Redirections, StandardStreamsAsTheShellLeavesThem) {
+  const std::string rest = record({"3.000", "4.000"}) + record({"5.000", "6.000"});
+  const std::string three = record({"1.000", "2.000"}) + rest;
+  // The dialogue's console with a named output: banner, prompts and summary.
+  test::TempDir named;
+  test::write_file(named.file("three.txt"), "1 2\n3 4\n5 6\n");
+  const std::string console =
+      test::run_zelp({}, "three.txt\nnamed.tsv\n\n", named.path().string()).out;
+  ASSERT_TRUE(console.ends_with(summary(3)));
+  const std::string prompts = console.substr(0, console.size() - summary(3).size());
+  const std::string million = "awk 'BEGIN { for (i = 0; i < 1000000; i++) print 1 }' >big.txt && ";
+  struct Row {
+    const char* what;
+    std::string command;
+    std::string out;
+    std::string err;
+    std::string file;  // out.tsv afterwards
+  };
+  const Row rows[] = {
+      // The summary is lost, the data and the status are not.
+      {"closed standard error", "\"$ZELP\" three.txt out.tsv 2>&-", "", "", three},
+      // Standard input is read from where the caller left it, seekable or not.
+      {"standard input left at a line of a file",
+       "{ head -n1 >/dev/null; \"$ZELP\" -q - -; } <three.txt", rest, "", "old\n"},
+      {"standard input left at a line of a pipe",
+       "cat three.txt | { read -r skip; \"$ZELP\" -q - -; }", rest, "", "old\n"},
+      // A name of standard output or error is written as "-" is: appended, in order.
+      {"standard output by name, three runs",
+       "for i in 1 2 3; do \"$ZELP\" -q three.txt /dev/stdout >>out.tsv; done", "", "",
+       "old\n" + three + three + three},
+      {"standard output by name, summary into the same file",
+       "\"$ZELP\" three.txt /dev/stdout >>out.tsv 2>&1", "", "", "old\n" + three + summary(3)},
+      {"standard error by name", "\"$ZELP\" three.txt /dev/stderr 2>>out.tsv", "", "",
+       "old\n" + three + summary(3)},
+      {"the file standard output is redirected to", "\"$ZELP\" -q three.txt out.tsv >>out.tsv", "",
+       "", "old\n" + three},
+      // Held read-only in place of a closed standard output, /dev/null is not that stream.
+      {"/dev/null with standard output closed", "\"$ZELP\" -q three.txt /dev/null >&-", "", "",
+       "old\n"},
+      {"dialogue into standard output by name",
+       "printf 'three.txt\\n/dev/stdout\\n\\n' | \"$ZELP\" >>out.tsv", "", "",
+       "old\n" + prompts + three + summary(3)},
+      // Counts of more than 6 digits: whole on the command line, asterisks in the dialogue.
+      {"a million data lines", million + "\"$ZELP\" big.txt /dev/null", "",
+       "\r\n1000000 lines with plot data found\r\n\r\n", "old\n"},
+      {"a million data lines in the dialogue",
+       million + "printf 'big.txt\\n/dev/null\\n\\n' | \"$ZELP\" | tail -c 37",
+       "****** lines with plot data found\r\n\r\n", "", "old\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::TempDir dir;
+    test::write_file(dir.file("three.txt"), "1 2\n3 4\n5 6\n");
+    test::write_file(dir.file("out.tsv"), "old\n");
+    const auto result = run_shell(dir, row.command);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, row.out);
+    EXPECT_EQ(result.err, row.err);
+    EXPECT_EQ(test::read_file(dir.file("out.tsv")), row.file);
   }
 }
 
@@ -668,21 +742,23 @@ TEST(Usage, HelpIntoAFullDevice) {
   EXPECT_EQ(result.err, "zelp: standard output: No space left on device\n");
 }
 
-// Runs zelp with standard output on a pipe whose reader has already gone, with SIGPIPE at its
-// default action as a shell would leave it. Returns the exit status (128 + signal when killed).
-int run_into_closed_pipe(const std::vector<std::string>& args, const test::TempDir& dir) {
+// Runs zelp with standard output, or standard error when stream is 2, on a pipe whose reader
+// has already gone, with SIGPIPE at its default action as a shell would leave it; the other
+// standard stream goes to other.txt. Returns the exit status (128 + signal when killed).
+int run_into_closed_pipe(const std::vector<std::string>& args, const test::TempDir& dir,
+                         int stream = 1) {
   int fds[2];
   if (::pipe(fds) != 0) return -1;
   ::close(fds[0]);
   const pid_t pid = ::fork();
   if (pid == 0) {
     std::signal(SIGPIPE, SIG_DFL);
-    const int err = ::open(dir.file("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int other = ::open(dir.file("other.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int in = ::open("/dev/null", O_RDONLY);
-    if (err < 0 || in < 0 || ::chdir(dir.path().c_str()) != 0) ::_exit(126);
+    if (other < 0 || in < 0 || ::chdir(dir.path().c_str()) != 0) ::_exit(126);
     ::dup2(in, 0);
-    ::dup2(fds[1], 1);
-    ::dup2(err, 2);
+    ::dup2(fds[1], stream);
+    ::dup2(other, 3 - stream);
     std::string binary = test::zelp_binary();
     std::vector<std::string> copies(args);
     std::vector<char*> argv{binary.data()};
@@ -697,33 +773,39 @@ int run_into_closed_pipe(const std::vector<std::string>& args, const test::TempD
   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
 }
 
-TEST(Pipes, ClosedReaderIsABrokenPipeError) {
+// A reader of standard output or error that has gone ends the run at once by SIGPIPE, with
+// nothing said, as in "zelp big.log - | head -1". (A named pipe keeps its failure line.)
+TEST(Pipes, ClosedReaderEndsTheRunSilently) {
   std::string big;
   for (int i = 0; i < 40000; ++i) big += std::to_string(i) + " 1.5 2.5\n";  // > one block
   struct Row {
     const char* what;
     std::vector<std::string> args;
+    int stream;  // the one on the closed pipe
   };
   const Row rows[] = {
-      {"small output, written at the end", {"in.txt", "-"}},
-      {"output larger than a block", {"big.txt", "-"}},
-      {"quiet", {"-q", "in.txt", "-"}},
+      {"small output, written at the end", {"in.txt", "-"}, 1},
+      {"output larger than a block", {"big.txt", "-"}, 1},
+      {"quiet", {"-q", "in.txt", "-"}, 1},
+      {"standard output by name", {"big.txt", "/dev/stdout"}, 1},
+      {"help", {"--help"}, 1},
+      {"summary on standard error", {"in.txt", "out.tsv"}, 2},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     test::TempDir dir;
     test::write_file(dir.file("in.txt"), "Head\n1 2\n");
     test::write_file(dir.file("big.txt"), big);
-    EXPECT_EQ(run_into_closed_pipe(row.args, dir), 1);
-    EXPECT_EQ(test::read_file(dir.file("err.txt")), "zelp: standard output: Broken pipe\n");
+    EXPECT_EQ(run_into_closed_pipe(row.args, dir, row.stream), 128 + SIGPIPE);
+    EXPECT_EQ(test::read_file(dir.file("other.txt")), "");
   }
 }
 
 // The dialogue meets a closed console the same way.
 TEST(Pipes, DialogueIntoAClosedPipe) {
   test::TempDir dir;
-  EXPECT_EQ(run_into_closed_pipe({}, dir), 1);
-  EXPECT_EQ(test::read_file(dir.file("err.txt")), "zelp: standard output: Broken pipe\n");
+  EXPECT_EQ(run_into_closed_pipe({}, dir), 128 + SIGPIPE);
+  EXPECT_EQ(test::read_file(dir.file("other.txt")), "");
 }
 
 // The analysis tools themselves read the sample's output for them: gnuplot and pandas. Where a

@@ -149,11 +149,29 @@ TEST(RenderCount, Table) {
 }
 
 TEST(SummaryRecord, CountAndText) {
-  std::array<char, 64> out{};
-  EXPECT_EQ(zelp::summary_record(0, out), "     0 lines with plot data found");
-  EXPECT_EQ(zelp::summary_record(1234567, out), "****** lines with plot data found");
-  std::array<char, 32> too_small{};
-  EXPECT_EQ(zelp::summary_record(1, too_small), "");
+  using zelp::WideCount;
+  struct Row {
+    std::int32_t n;
+    WideCount wide;
+    std::size_t room;  // characters of out
+    std::string expected;
+  };
+  const std::string text = " lines with plot data found";
+  const Row rows[] = {
+      {0, WideCount::kAsterisks, 64, "     0" + text},
+      {1234567, WideCount::kAsterisks, 64, "******" + text},
+      {1, WideCount::kAsterisks, 32, ""},
+      {7, WideCount::kWhole, 64, "     7" + text},
+      {999999, WideCount::kWhole, 33, "999999" + text},
+      {1000000, WideCount::kWhole, 64, "1000000" + text},
+      {1000000, WideCount::kWhole, 33, ""},
+      {std::numeric_limits<std::int32_t>::max(), WideCount::kWhole, 37, "2147483647" + text},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.n) + " in " + std::to_string(row.room));
+    std::array<char, 64> out{};
+    EXPECT_EQ(zelp::summary_record(row.n, std::span(out).first(row.room), row.wide), row.expected);
+  }
 }
 
 TEST(DataRecord, LengthsAndFields) {

@@ -264,6 +264,30 @@ TEST_F(UnitsTest, StepBackAndRewindOnPipe) {
   ::close(ends[0]);
 }
 
+// An attached descriptor is read from where its owner left it, and a rewind goes back there,
+// also after the read ahead has run through several blocks.
+TEST_F(UnitsTest, AttachedFileRewindsToWhereItStood) {
+  Records records;
+  std::string text = "skipped\n";
+  for (int i = 0; text.size() < 3 * kBlockSize; ++i) {
+    records.push_back(std::to_string(i) + std::string(static_cast<std::size_t>(i % 300), 'r'));
+    text += records.back() + "\n";
+  }
+  const std::string path = dir_.file("offset");
+  test::write_file(path, text);
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, 8, SEEK_SET), 8);
+  ASSERT_EQ(kud::io::attach_unit(kUnit, fd, "offset", false), 0);
+  EXPECT_EQ(read_all(kUnit, 400), records);
+  ASSERT_EQ(kud::io::rewind_unit(kUnit), 0);
+  EXPECT_EQ(read_one(kUnit, 400), records[0]);
+  ASSERT_EQ(kud::io::backspace_unit(kUnit), 0);
+  EXPECT_EQ(read_all(kUnit, 400), records);
+  EXPECT_EQ(kud::io::close_unit(kUnit), 0);
+  ::close(fd);
+}
+
 TEST_F(UnitsTest, WritesRecordsAndPrompts) {
   const std::string path = dir_.file("out");
   open_file(kUnit, path, FileStatus::kUnknown);

@@ -226,6 +226,14 @@ int open_input(std::string_view name, int& input_fd) {
   return error == 0 ? 0 : fail_io(shown, error);
 }
 
+// Writes the output through standard stream fd, buffered, shown as name in failure reports.
+int attach_output(int fd, std::string_view name) {
+  const std::int32_t error = kud::io::attach_unit(kOutputUnit, fd, name, true);
+  if (error != 0) return fail_io(name, error);
+  remember_output_name(name);
+  return 0;
+}
+
 // Opens OUTPUT, never over the input: a regular file that is the input, however it is named or
 // redirected, is refused before anything truncates it.
 int open_output(std::string_view name, int input_fd) {
@@ -236,16 +244,14 @@ int open_output(std::string_view name, int input_fd) {
     if (::fstat(kStdout, &output) == 0 && same_regular_file(input, output)) {
       return fail(kStdoutName, "same file as input"sv);
     }
-    const std::int32_t error = kud::io::attach_unit(kOutputUnit, kStdout, kStdoutName, true);
-    if (error != 0) return fail_io(kStdoutName, error);
-    remember_output_name(kStdoutName);
-    return 0;
+    return attach_output(kStdout, kStdoutName);
   }
   const std::string path(name);
   struct stat output {};
   if (::stat(path.c_str(), &output) == 0 && same_regular_file(input, output)) {
     return fail(name, "same file as input"sv);
   }
+  if (const int fd = standard_stream_named(name); fd >= 0) return attach_output(fd, name);
   kud::io::OpenRequest request;
   request.name = name;
   request.status = kud::io::FileStatus::kUnknown;
@@ -287,7 +293,9 @@ int extract_command(const Command& command, int& input_fd) {
   if (const int stop = flush_output()) return stop;
   if (const int stop = check_blocks(command)) return stop;
   if (!command.quiet && !command.list) {
-    if (const int stop = write_summary(kConsoleErr, kStderrName, data_count)) return stop;
+    // A script may read the count: it is never hidden behind asterisks here.
+    if (const int stop = write_summary(kConsoleErr, kStderrName, data_count, WideCount::kWhole))
+      return stop;
   }
   return close_units();
 }
@@ -305,6 +313,8 @@ int run_command(const Command& command) {
 }  // namespace
 
 int run(std::span<const std::string_view> args) {
+  // Before the input is opened, so that it never takes the number of a closed standard stream.
+  kud::io::reserve_standard_descriptors();
   kud::io::set_program_name("zelp");
   const Command command = parse(args);
   if (!command.problem.empty()) return usage_error(command.problem);

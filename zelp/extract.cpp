@@ -1,5 +1,7 @@
 #include "zelp/extract.hpp"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -211,6 +213,19 @@ int fail_io(std::string_view subject, std::int32_t error) {
   return fail(subject, std::strerror(static_cast<int>(error)));
 }
 
+int standard_stream_named(std::string_view name) {
+  struct Stream {
+    std::int32_t unit;
+    int fd;
+  };
+  for (const Stream s : {Stream{kud::io::kConsoleOut, 1}, Stream{kud::io::kConsoleErr, 2}}) {
+    const int flags = ::fcntl(s.fd, F_GETFL);
+    if (flags != -1 && (flags & O_ACCMODE) != O_RDONLY && kud::io::names_unit_file(name, s.unit))
+      return s.fd;
+  }
+  return -1;
+}
+
 void remember_output_name(std::string_view name) {
   g_output_name_length = std::min(name.size(), g_output_name.size());
   std::copy_n(name.begin(), g_output_name_length, g_output_name.begin());
@@ -291,8 +306,9 @@ int flush_output() {
   return error == 0 ? 0 : fail_io(output_name(), error);
 }
 
-int write_summary(std::int32_t unit, std::string_view unit_name, std::int32_t data_count) {
-  for (const std::string_view record : {""sv, summary_record(data_count, g_summary), ""sv}) {
+int write_summary(std::int32_t unit, std::string_view unit_name, std::int32_t data_count,
+                  WideCount wide) {
+  for (const std::string_view record : {""sv, summary_record(data_count, g_summary, wide), ""sv}) {
     if (const std::int32_t error = kud::io::write_record(unit, record)) {
       return fail_io(unit_name, error);
     }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "kud/io/units.hpp"
+#include "zelp/records.hpp"
 
 namespace zelp {
 
@@ -36,6 +37,13 @@ int fail(std::string_view subject, std::string_view reason = {});
 // As fail, with the system's text for error as the reason.
 int fail_io(std::string_view subject, std::int32_t error);
 
+// The standard stream whose open file name designates (same device and inode, however the path
+// is spelled: /dev/stdout, /dev/fd/2, the file it is redirected to): 1 for standard output, else
+// 2 for standard error, -1 for neither. A stream that is not open for writing counts for
+// neither. An output of that name is written through the stream's descriptor, as "-" is: not
+// opened again, not truncated, one offset shared with all else written there.
+[[nodiscard]] int standard_stream_named(std::string_view name);
+
 // The output's name in failure reports; set once the output is open.
 void remember_output_name(std::string_view name);
 [[nodiscard]] std::string_view output_name();
@@ -56,7 +64,7 @@ void remember_output_name(std::string_view name);
 // The summary's three records on unit: empty, the count line, empty. Returns 0 or the
 // reported exit status (unit_name names the unit in that report).
 [[nodiscard]] int write_summary(std::int32_t unit, std::string_view unit_name,
-                                std::int32_t data_count);
+                                std::int32_t data_count, WideCount wide);
 
 // Closes the output, then every other unit; returns 0 or the reported exit status.
 [[nodiscard]] int close_units();

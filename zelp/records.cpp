@@ -338,12 +338,22 @@ std::string_view assemble_text_record(std::string_view line, std::span<char> out
 
 std::span<const std::string_view> banner_records() { return kBanner; }
 
-std::string_view summary_record(std::int32_t count, std::span<char> out) {
-  constexpr auto kLength = static_cast<std::size_t>(kCountWidth) + kSummaryText.size();
-  if (out.size() < kLength) return {};
-  render_count(count, out.first<kCountWidth>());
-  std::copy(kSummaryText.begin(), kSummaryText.end(), out.begin() + kCountWidth);
-  return {out.data(), kLength};
+std::string_view summary_record(std::int32_t count, std::span<char> out, WideCount wide) {
+  std::array<char, kScratch> text{};
+  const auto end = std::to_chars(text.data(), text.data() + text.size(), count).ptr;
+  const std::string_view digits(text.data(), static_cast<std::size_t>(end - text.data()));
+  constexpr auto kField = static_cast<std::size_t>(kCountWidth);
+  const bool whole = wide == WideCount::kWhole && digits.size() > kField;
+  const std::size_t width = whole ? digits.size() : kField;
+  if (out.size() < width + kSummaryText.size()) return {};
+  if (whole) {
+    std::copy(digits.begin(), digits.end(), out.begin());
+  } else {
+    render_count(count, out.first<kCountWidth>());
+  }
+  std::copy(kSummaryText.begin(), kSummaryText.end(),
+            out.begin() + static_cast<std::ptrdiff_t>(width));
+  return {out.data(), width + kSummaryText.size()};
 }
 
 }  // namespace zelp

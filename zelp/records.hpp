@@ -38,7 +38,13 @@ std::string_view assemble_text_record(std::string_view line, std::span<char> out
 // The 16 banner records, in order.
 [[nodiscard]] std::span<const std::string_view> banner_records();
 
-// The summary's middle record: the count in 6 characters and " lines with plot data found".
-std::string_view summary_record(std::int32_t count, std::span<char> out);
+// How the summary shows a count too wide for its 6 characters: as 6 asterisks (the dialogue)
+// or with all its digits (the command line).
+enum class WideCount : std::uint8_t { kAsterisks, kWhole };
+
+// The summary's middle record: the count right-aligned in 6 characters (wider as wide says) and
+// " lines with plot data found". Empty when out is too small.
+std::string_view summary_record(std::int32_t count, std::span<char> out,
+                                WideCount wide = WideCount::kAsterisks);
 
 }  // namespace zelp

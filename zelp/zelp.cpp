@@ -100,7 +100,10 @@ int open_output() {
       continue;
     }
     std::int32_t status = 1;
-    if (!name.empty()) {
+    if (const int fd = standard_stream_named(name); fd >= 0) {
+      // Opened again, the console's own file would be truncated and written over.
+      status = kud::io::attach_unit(kOutputUnit, fd, name, true);
+    } else if (!name.empty()) {
       kud::FIIOPN(view(g_answer), kOutputUnit, kud::kStatusUnknown, kud::kAccessSequential,
                   kud::kFormFormatted, kBlankDefault, kNoRecordLength, kNoReport, kQuietMessageUnit,
                   status);
@@ -138,7 +141,8 @@ int run_dialogue_and_extraction() {
   // Everything written must have reached the file before success is reported.
   if (const int stop = flush_output()) return stop;
   // After a failed read the console still learns how many lines made it into the file.
-  if (const int stop = write_summary(kConsoleOut, kConsoleName, data_count)) return stop;
+  if (const int stop = write_summary(kConsoleOut, kConsoleName, data_count, WideCount::kAsterisks))
+    return stop;
   if (read_error != 0) return fail_io(kud::io::unit_name(kInputUnit), read_error);
   return close_units();
 }
@@ -146,6 +150,7 @@ int run_dialogue_and_extraction() {
 }  // namespace
 
 int run() {
+  kud::io::reserve_standard_descriptors();
   kud::io::set_program_name("zelp");
   return run_dialogue_and_extraction();
 }

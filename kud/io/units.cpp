@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +71,7 @@ struct Unit {
   std::size_t rpos = 0;
   std::size_t rlen = 0;
   off_t rbase = 0;
+  off_t origin = 0;       // where the descriptor stood at connect: a rewind goes back there
   bool consumed = false;  // bytes were taken from the descriptor since open or rewind
   // A regular file's next block is read ahead into rnext, from file offset ahead_at on, while
   // ahead is set. That read leaves the descriptor's offset alone; taking the block moves it.
@@ -111,6 +114,21 @@ struct ProgramName {
 std::int32_t close_all();
 
 std::int32_t write_all(int fd, std::string_view a, std::string_view b);
+
+// Read by the writer thread too.
+constinit std::atomic<bool> g_stop_on_broken_standard_pipe{false};
+
+// Dies as a write into a pipe without reader does by default, whatever the program set for
+// SIGPIPE or blocked in this thread; the exit status stands in should the signal not end it.
+[[noreturn]] void die_of_broken_pipe() {
+  std::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  ::pthread_sigmask(SIG_UNBLOCK, &pipe_only, nullptr);
+  std::raise(SIGPIPE);
+  ::_exit(128 + SIGPIPE);
+}
 
 // Runs a caller's filler on a whole block; a length beyond the block counts as the block.
 std::size_t fill_block(BlockFiller filler, void* context, char* data) {
@@ -261,27 +279,12 @@ void connect(Unit& u, int fd, bool owns, bool write_through) {
   const off_t here = ::lseek(fd, 0, SEEK_CUR);
   u.seekable = here != -1;
   u.rbase = u.seekable ? here : 0;
+  u.origin = u.rbase;
   struct stat info {};
   if (::fstat(fd, &info) != 0) return;
   u.device = info.st_dev;
   u.inode = info.st_ino;
   u.may_read_ahead = u.seekable && S_ISREG(info.st_mode);
-}
-
-// A standard descriptor that the program was started without is taken by /dev/null, so that no
-// file opened later gets its number: a failure line meant for standard error would otherwise be
-// written into that file. Standard input then reads as empty; standard output is held read-only,
-// so that writing the console still fails as it would have.
-void reserve_standard_descriptors() {
-  constexpr std::array<int, 3> kModes = {O_RDONLY, O_RDONLY, O_WRONLY};
-  for (int fd = 0; fd < 3; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int got = ::open("/dev/null", kModes[static_cast<std::size_t>(fd)] | O_NOCTTY);
-    if (got != -1 && got != fd) {
-      ::dup2(got, fd);
-      ::close(got);
-    }
-  }
 }
 
 void attach_console() {
@@ -330,6 +333,9 @@ std::int32_t write_all(int fd, std::string_view a, std::string_view b) {
     const ssize_t done = ::writev(fd, iov.data(), count);
     if (done < 0) {
       if (errno == EINTR) continue;
+      if (errno == EPIPE && (fd == STDOUT_FILENO || fd == STDERR_FILENO) &&
+          g_stop_on_broken_standard_pipe.load(std::memory_order_relaxed))
+        die_of_broken_pipe();
       return last_errno();
     }
     if (done == 0) return EIO;
@@ -821,13 +827,13 @@ std::int32_t rewind_unit(std::int32_t unit) {
   Unit* u = slot(unit);
   if (u == nullptr || !u->connected) return EBADF;
   if (const std::int32_t err = flush(*u); err != 0) return err;
-  if (::lseek(u->fd, 0, SEEK_SET) == -1) {
+  if (::lseek(u->fd, u->origin, SEEK_SET) == -1) {
     // A pipe cannot go back, but one not yet read from is already at its start.
     if (errno == ESPIPE && !u->consumed) return 0;
     return last_errno();
   }
   drop_read_state(*u);
-  u->rbase = 0;
+  u->rbase = u->origin;
   u->consumed = false;
   u->mode = Mode::kIdle;
   return 0;
@@ -869,10 +875,30 @@ bool names_unit_file(std::string_view name, std::int32_t unit) {
 
 std::int32_t close_all_units() { return close_all(); }
 
+// A file opened later must not get the number of a missing standard descriptor: a failure line
+// meant for standard error would land in it, or data meant for standard output. Standard input
+// then reads as empty; standard output is held read-only, so that writing it still fails as it
+// would have; standard error takes what is written to it.
+void reserve_standard_descriptors() {
+  constexpr std::array<int, 3> kModes = {O_RDONLY, O_RDONLY, O_WRONLY};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int got = ::open("/dev/null", kModes[static_cast<std::size_t>(fd)] | O_NOCTTY);
+    if (got != -1 && got != fd) {
+      ::dup2(got, fd);
+      ::close(got);
+    }
+  }
+}
+
 void stop_program(int status) {
   const std::int32_t err = close_all();
   std::fflush(nullptr);
   std::_Exit(err != 0 ? 1 : status);
+}
+
+void stop_on_broken_standard_pipe(bool on) {
+  g_stop_on_broken_standard_pipe.store(on, std::memory_order_relaxed);
 }
 
 void set_program_name(std::string_view name) {

@@ -46,9 +46,9 @@ struct OpenRequest {
 // file removed at close. Nothing locks the file. Returns 0 or errno.
 [[nodiscard]] std::int32_t open_unit(std::int32_t unit, const OpenRequest& request);
 
-// Connects an already open descriptor (standard input or output, for "-" on the command line).
-// buffered: writes go out in large blocks instead of one write per record. The descriptor stays
-// the caller's: closing the unit flushes it but does not close it.
+// Connects an already open descriptor (standard input or output, for "-" on the command line),
+// from where it stands. buffered: writes go out in large blocks instead of one write per record.
+// The descriptor stays the caller's: closing the unit flushes it but does not close it.
 [[nodiscard]] std::int32_t attach_unit(std::int32_t unit, int fd, std::string_view name,
                                        bool buffered);
 
@@ -89,7 +89,9 @@ using BlockFiller = std::size_t (*)(void* context, std::span<char> block);
 // happens.
 [[nodiscard]] std::int32_t backspace_unit(std::int32_t unit);
 
-// Positions the unit before its first record. A pipe can be "rewound" only before its first read.
+// Positions the unit before its first record: where the descriptor stood when the unit was
+// connected (the start of a file opened by name; where the caller left an attached descriptor).
+// A pipe can be "rewound" only before its first read.
 [[nodiscard]] std::int32_t rewind_unit(std::int32_t unit);
 
 // Writes out what is buffered for the unit.
@@ -113,6 +115,10 @@ void wait_for_unit(std::int32_t unit);
 // the path is spelled: through links, "./", absolute or relative.
 [[nodiscard]] bool names_unit_file(std::string_view name, std::int32_t unit);
 
+// Puts /dev/null in place of each of descriptors 0, 1 and 2 that is closed (1 read-only, so
+// that writes to it fail); call it before anything opens a file. The units do so at first use.
+void reserve_standard_descriptors();
+
 // Flushes and closes every file unit. On failure, writes one line "<program>: <file>: <reason>"
 // on standard error and returns the first error number; 0 otherwise.
 [[nodiscard]] std::int32_t close_all_units();
@@ -120,6 +126,11 @@ void wait_for_unit(std::int32_t unit);
 // Ends the process: every unit is flushed and closed first, so nothing written is lost. If that
 // fails the failure is reported and the exit status is 1 instead of status.
 [[noreturn]] void stop_program(int status);
+
+// When on, a write to descriptor 1 or 2 that fails because its pipe's reader has gone (EPIPE)
+// ends the process at once and silently by SIGPIPE (status 141 in a shell), as filters end in
+// a pipeline, from whichever thread wrote. Off by default: the write returns EPIPE.
+void stop_on_broken_standard_pipe(bool on);
 
 // The name that leads failure lines on standard error ("zelp").
 void set_program_name(std::string_view name);
