@@ -21,12 +21,12 @@ constexpr std::size_t kBatchRecords = RecordBatches::kBatchRecords;
 constexpr std::size_t kBatchText = RecordBatches::kBatchText;
 constexpr std::size_t kValueRoom = kBatchValues - 1 + RecordBatches::kMaxValues;
 // What a batch renders to, at most: its values, the text records, and a line ending each.
-constexpr std::size_t kFieldsRoom = kValueRoom * kStep + kBatchText + kBatchRecords * 2;
+constexpr std::size_t kFieldsRoom = kValueRoom * kStep + kBatchRecords * 2;
 constexpr std::size_t kShortestRoom =
     (RecordBatches::kBatchShortestValues - 1 + RecordBatches::kMaxValues) * (kShortestWidth + 1) +
     kBatchText + kBatchRecords;
-// The shortest renderer writes 24 characters whatever the value's length.
-constexpr std::size_t kRenderSlack = kShortestWidth;
+// The shortest renderer writes whole words past the end of a value's text.
+constexpr std::size_t kRenderSlack = kShortestScratch;
 static_assert(kFieldsRoom <= kud::io::kBlockSize &&
                   kShortestRoom + kRenderSlack <= kud::io::kBlockSize,
               "a batch's text fits one output block");
@@ -41,7 +41,7 @@ struct RecordBatches::Batch {
   std::array<double, kValueRoom> values;
   std::array<std::uint16_t, kBatchRecords> counts;
   std::array<std::uint16_t, kBatchRecords> text_sizes;
-  std::array<char, kBatchText> texts;
+  Texts texts;
   std::unique_ptr<char[]> text;  // kBlockSize bytes
   std::size_t value_count;
   std::size_t record_count;
@@ -93,6 +93,7 @@ std::int32_t RecordBatches::add(std::size_t count) {
 
 std::int32_t RecordBatches::add_text(std::string_view text) {
   if (error_ != 0) return error_;
+  if (format_ != RecordFormat::kShortest) return EINVAL;
   text = text.substr(0, kMaxText);
   if (text.size() > kBatchText - filling_->text_count) {
     if (const std::int32_t error = hand_over()) return error;
@@ -132,35 +133,49 @@ std::int32_t RecordBatches::hand_over() {
   return 0;
 }
 
+namespace {
+
+// Copies the text record of size characters from texts at text_at to out at length.
+void copy_text(const RecordBatches::Texts& texts, std::size_t& text_at, std::size_t size,
+               std::span<char> out, std::size_t& length) {
+  std::copy_n(texts.begin() + static_cast<std::ptrdiff_t>(text_at), size,
+              out.begin() + static_cast<std::ptrdiff_t>(length));
+  text_at += size;
+  length += size;
+}
+
+}  // namespace
+
 std::size_t RecordBatches::render(void* batch_address, std::span<char> block) {
   const Batch& batch = *static_cast<const Batch*>(batch_address);
   const std::span<const double> values(batch.values);
-  const bool fields = batch.format == RecordFormat::kFields;
-  const std::span<char> text = block.first(fields ? kFieldsRoom : kShortestRoom + kRenderSlack);
   std::size_t value = 0;
   std::size_t length = 0;
   std::size_t text_at = 0;
+  if (batch.format == RecordFormat::kFields) {
+    const std::span<char> text = block.first(kFieldsRoom);
+    for (std::size_t record = 0; record < batch.record_count; ++record) {
+      const std::size_t count = batch.counts[record];
+      length += assemble_data_record(values.subspan(value, count),
+                                     text.subspan(length, count * kStep), batch.decimal_mark);
+      text[length++] = '\r';
+      text[length++] = '\n';
+      value += count;
+    }
+    return length;
+  }
+  const std::span<char> text = block.first(kShortestRoom + kRenderSlack);
   for (std::size_t record = 0; record < batch.record_count; ++record) {
     const std::size_t count = batch.counts[record];
     if (count == 0) {
-      const std::size_t size = batch.text_sizes[record];
-      std::copy_n(batch.texts.begin() + static_cast<std::ptrdiff_t>(text_at), size,
-                  text.begin() + static_cast<std::ptrdiff_t>(length));
-      text_at += size;
-      length += size;
-    } else if (fields) {
-      length += assemble_data_record(values.subspan(value, count),
-                                     text.subspan(length, count * kStep), batch.decimal_mark);
-      value += count;
-    } else {
-      for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) text[length++] = kTab;
-        length += render_shortest(values[value + i], text.subspan(length).first<kShortestWidth>(),
-                                  batch.decimal_mark);
-      }
-      value += count;
+      copy_text(batch.texts, text_at, batch.text_sizes[record], text, length);
     }
-    if (fields) text[length++] = '\r';
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) text[length++] = kTab;
+      length +=
+          render_shortest_into(values[value + i], text.subspan(length).data(), batch.decimal_mark);
+    }
+    value += count;
     text[length++] = '\n';
   }
   return length;

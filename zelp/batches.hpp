@@ -1,10 +1,11 @@
 // Data records rendered a batch of lines at a time on the output unit's writer thread, while
 // the caller reads on: reading a line takes about twice as long as rendering its fields, so the
 // two run side by side on two cores. The output unit gets the same bytes in the same order as
-// when every record is rendered and written in turn. Text records may go between them, in the
-// same order.
+// when every record is rendered and written in turn. In the shortest-text format, text records
+// may go between them, in the same order.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -30,6 +31,7 @@ class RecordBatches {
   // Room for the text records of one batch, and the longest one.
   static constexpr std::size_t kBatchText = std::size_t{64} * 1024;
   static constexpr std::size_t kMaxText = std::size_t{16} * 1024;
+  using Texts = std::array<char, kBatchText>;
 
   // Records go to unit in format, every value with decimal_mark as the point.
   RecordBatches(std::int32_t unit, char decimal_mark, RecordFormat format = RecordFormat::kFields);
@@ -49,7 +51,8 @@ class RecordBatches {
   [[nodiscard]] std::int32_t add(std::size_t count);
 
   // Takes text (at most kMaxText characters, cut there) as the next record, written as it is
-  // with the format's line ending. Returns 0 or the error number of a failed write, as add().
+  // with its LF; in the shortest-text format only (EINVAL in the other, whose text records the
+  // caller writes to the unit itself). Returns 0 or the error number of a failed write, as add().
   [[nodiscard]] std::int32_t add_text(std::string_view text);
 
   // Hands every record taken so far to the unit; returns 0 or the error number of a failed

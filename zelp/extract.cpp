@@ -242,6 +242,8 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
   kud::RDSET(kLineLength, kud::kSetNchlin);
   const bool tsv = how.output == Output::kTsv;
   const bool list = how.output == Output::kList;
+  // The fixed fields of every block, the common run, need no bookkeeping of blocks.
+  const bool plain = how.output == Output::kFields && how.blocks == nullptr;
   // The values for analysis tools are those of the numbers' texts; the fields keep the
   // reader's own arithmetic.
   kud::use_exact_literals(tsv);
@@ -252,7 +254,7 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
   if (list) {
     if (const int stop = write_line(block_table_header())) return stop;
   }
-  bool data_seen = false;  // a data line of the input, written or not
+  bool data_seen = false;  // a data line of the input, written or not (counted when not plain)
   bool selected = false;   // the current block is written
   for (;;) {
     std::int32_t count = 0;
@@ -271,7 +273,7 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
       if (how.output == Output::kFields) {
         g_blocks.text_line({}, false);
         // Text is copied only before the first data line, so no record is held back here.
-        if (!how.suppress && !data_seen) {
+        if (!how.suppress && (plain ? data_count == 0 : !data_seen)) {
           if (const int stop = copy_text_line()) return stop;
         }
         continue;
@@ -281,6 +283,13 @@ int extract(const Extraction& how, std::int32_t& data_count, std::int32_t& read_
       // The line heads the next block: written with it.
       if (tsv && !how.suppress && out.wanted(g_blocks.next_number())) {
         if (const int stop = out.comment(line)) return stop;
+      }
+      continue;
+    }
+    if (plain) {
+      kud::count_up(data_count);
+      if (const std::int32_t error = records.add(static_cast<std::size_t>(count))) {
+        return fail_io(output_name(), error);
       }
       continue;
     }

@@ -55,7 +55,9 @@ void remember_output_name(std::string_view name);
 [[nodiscard]] int extract(const Extraction& how, std::int32_t& data_count,
                           std::int32_t& read_error);
 
-// The number of blocks the last extract() met, listed or not.
+// The number of blocks the last extract() met, listed or not, when it chose blocks or wrote
+// for analysis tools or the table of blocks (0 otherwise: no run of every block in fixed fields
+// counts them).
 [[nodiscard]] std::int32_t blocks_found();
 
 // Writes what the output unit still buffers; returns 0 or the reported exit status.

@@ -17,6 +17,11 @@ inline constexpr std::size_t kShortestWidth = 24;
 std::size_t render_shortest(double value, std::span<char, kShortestWidth> out,
                             char decimal_mark = '.');
 
+// As render_shortest, into out, which has room for kShortestScratch characters: the renderer
+// writes whole words past the end of the text.
+inline constexpr std::size_t kShortestScratch = 64;
+std::size_t render_shortest_into(double value, char* out, char decimal_mark = '.');
+
 // The same text straight from std::to_chars: the reference the fast path is tested against.
 std::size_t render_shortest_reference(double value, std::span<char, kShortestWidth> out,
                                       char decimal_mark = '.');
