@@ -54,6 +54,10 @@ add_custom_command(
   COMMENT "Training run of the instrumented program"
   VERBATIM)
 add_custom_target(zelp_training DEPENDS ${zelp_profile_stamp})
+# The training program and workload are files of another build. Ninja learns from the byproducts
+# above which step makes them; Makefiles do not, so the training also waits for that step as a
+# target. Either way the training reruns only when the step relinked one of them.
+add_dependencies(zelp_training zelp_training_build)
 
 # The profile files are named after the object files' paths below each build folder, so the
 # two builds find each other's through -fprofile-prefix-path.
