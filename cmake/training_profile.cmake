@@ -30,6 +30,7 @@ ExternalProject_Add(zelp_training_build
     -DZELP_TESTS=OFF
     -DZELP_BENCH=OFF
     -DZELP_PGO=OFF
+    -DZELP_INSTALL=OFF
     -DZELP_PROFILE_GENERATE=${zelp_profile_dir}
   BUILD_COMMAND ${CMAKE_COMMAND} --build ${zelp_training_dir} --target zelp zelp_workload
   BUILD_ALWAYS ON
