@@ -19,6 +19,15 @@ set(zelp_profile_dir ${CMAKE_BINARY_DIR}/training-profile)
 set(zelp_training_program ${zelp_training_dir}/zelp)
 set(zelp_training_workload ${zelp_training_dir}/bench/zelp_workload)
 
+# Under Makefiles the instrumented build runs as a sub-make, which shares the jobs of the outer
+# make (-j); cmake --build would run it one job at a time.
+if(CMAKE_GENERATOR MATCHES "Makefiles")
+  set(zelp_training_build_command $(MAKE) zelp zelp_workload)
+else()
+  set(zelp_training_build_command
+      ${CMAKE_COMMAND} --build ${zelp_training_dir} --target zelp zelp_workload)
+endif()
+
 ExternalProject_Add(zelp_training_build
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
   BINARY_DIR ${zelp_training_dir}
@@ -32,7 +41,7 @@ ExternalProject_Add(zelp_training_build
     -DZELP_PGO=OFF
     -DZELP_INSTALL=OFF
     -DZELP_PROFILE_GENERATE=${zelp_profile_dir}
-  BUILD_COMMAND ${CMAKE_COMMAND} --build ${zelp_training_dir} --target zelp zelp_workload
+  BUILD_COMMAND ${zelp_training_build_command}
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${zelp_training_program} ${zelp_training_workload}
   INSTALL_COMMAND ""
