@@ -20,6 +20,15 @@ set(zelp_profile_dir ${CMAKE_BINARY_DIR}/training-profile)
 set(zelp_training_program ${zelp_training_dir}/zelp)
 set(zelp_training_workload ${zelp_training_dir}/bench/zelp_workload)
 
+# Under Makefiles the instrumented build runs as a sub-make, which shares the jobs of the outer
+# make (-j); cmake --build would run it one job at a time.
+if(CMAKE_GENERATOR MATCHES "Makefiles")
+  set(zelp_training_build_command $(MAKE) zelp zelp_workload)
+else()
+  set(zelp_training_build_command
+      ${CMAKE_COMMAND} --build ${zelp_training_dir} --target zelp zelp_workload)
+endif()
+
 ExternalProject_Add(zelp_training_build
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
   BINARY_DIR ${zelp_training_dir}
@@ -31,8 +40,9 @@ ExternalProject_Add(zelp_training_build
     -DZELP_TESTS=OFF
     -DZELP_BENCH=OFF
     -DZELP_PGO=OFF
+    -DZELP_INSTALL=OFF
     -DZELP_PROFILE_GENERATE=${zelp_profile_dir}
-  BUILD_COMMAND ${CMAKE_COMMAND} --build ${zelp_training_dir} --target zelp zelp_workload
+  BUILD_COMMAND ${zelp_training_build_command}
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${zelp_training_program} ${zelp_training_workload}
   INSTALL_COMMAND ""
@@ -57,6 +67,10 @@ add_custom_command(
   COMMENT "Training run of the instrumented program"
   VERBATIM)
 add_custom_target(zelp_training DEPENDS ${zelp_profile_stamp})
+# The training program and workload are files of another build. Ninja learns from the byproducts
+# above which step makes them; Makefiles do not, so the training also waits for that step as a
+# target. Either way the training reruns only when the step relinked one of them.
+add_dependencies(zelp_training zelp_training_build)
 
 # The profile files are named after the object files' paths below each build folder, so the
 # two builds find each other's through -fprofile-prefix-path.
