@@ -17,13 +17,13 @@
 #include <span>
 #include <string_view>
 
-#include "zelp/extract.hpp"
-#include "zelp/records.hpp"
-#include "kud/text/text.hpp"
 #include "kud/io/units.hpp"
 #include "kud/reader/items.hpp"
 #include "kud/reader/line_fetch.hpp"
 #include "kud/reader/reader_state.hpp"
+#include "kud/text/text.hpp"
+#include "zelp/extract.hpp"
+#include "zelp/records.hpp"
 
 namespace {
 

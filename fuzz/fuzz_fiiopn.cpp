@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_input.hpp"
 #include "kud/fileio/fiiopn.hpp"
 #include "kud/io/units.hpp"
-#include "fuzz_input.hpp"
 
 namespace {
 

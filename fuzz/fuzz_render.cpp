@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "zelp/records.hpp"
 #include "fuzz_input.hpp"
+#include "zelp/records.hpp"
 
 namespace {
 

@@ -24,13 +24,13 @@
 #include <thread>
 #include <vector>
 
-#include "zelp/zelp.hpp"
 #include "kud/io/units.hpp"
 #include "kud/reader/items.hpp"
 #include "kud/reader/line_fetch.hpp"
 #include "kud/reader/reader_state.hpp"
 #include "reader_fixture.hpp"
 #include "support.hpp"
+#include "zelp/zelp.hpp"
 
 namespace {
 

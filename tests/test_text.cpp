@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "kud/text/text.hpp"
 #include "kud/io/units.hpp"
+#include "kud/text/text.hpp"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "kud/numeric/literals.hpp"
 #include "zelp/digits.hpp"
 
 namespace zelp {
@@ -16,16 +17,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-// The powers of ten that a double holds exactly.
-constexpr auto kPowers = [] {
-  std::array<double, 23> table{};
-  double power = 1.0;
-  for (double& entry : table) {
-    entry = power;
-    power *= 10.0;
-  }
-  return table;
-}();
+using kud::kExactPowers;
 
 // 10**j for j = -10 .. 16, the nearest doubles.
 constexpr std::int32_t kTenBias = 10;
@@ -118,7 +110,7 @@ char* render_short(double value, char mark, char* at) {
 
   // Eight digits: the power 10**(7 - k) is exact for k from -8 to 14.
   const std::int32_t shift8 = 7 - k;
-  const double power8 = kPowers[static_cast<std::size_t>(shift8 >= 0 ? shift8 : -shift8)];
+  const double power8 = kExactPowers[static_cast<std::size_t>(shift8 >= 0 ? shift8 : -shift8)];
   const double scaled8 = round_even(shift8 >= 0 ? magnitude * power8 : magnitude / power8);
   if (scaled8 >= 1e7 && scaled8 < 1e8 &&
       (shift8 >= 0 ? scaled8 / power8 : scaled8 * power8) == magnitude) {
@@ -131,8 +123,9 @@ char* render_short(double value, char mark, char* at) {
   }
   // Fifteen digits: 10**(14 - k), 0 to 22, is exact.
   const auto shift = static_cast<std::size_t>(14 - k);
-  const double scaled = round_even(magnitude * kPowers[shift]);
-  if (!(scaled >= 1e14 && scaled < 1e15) || scaled / kPowers[shift] != magnitude) return nullptr;
+  const double scaled = round_even(magnitude * kExactPowers[shift]);
+  if (!(scaled >= 1e14 && scaled < 1e15) || scaled / kExactPowers[shift] != magnitude)
+    return nullptr;
   const auto m = static_cast<std::uint64_t>(scaled);
   constexpr std::uint64_t kEight = 100'000'000;
   const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(m / kEight));  // '0' first

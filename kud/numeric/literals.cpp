@@ -57,18 +57,6 @@ constexpr double kTwoTo31 = 2147483648.0;
 
 bool g_exact_literals = false;
 
-// The powers of ten that a double holds exactly.
-constexpr auto kExactPowers = [] {
-  std::array<double, 23> table{};
-  double power = 1.0;
-  for (double& entry : table) {
-    entry = power;
-    power *= 10.0;
-  }
-  return table;
-}();
-static_assert(kExactPowers[22] == 1e22);
-
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // What from_chars leaves open about a literal: whether text is one (digits with at most one

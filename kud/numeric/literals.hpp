@@ -21,6 +21,19 @@ inline constexpr double kPi = 3.141592653589793;
 [[nodiscard]] bool ISREAL();
 [[nodiscard]] double RVALUE();
 
+// The powers of ten that a double holds exactly, 10**0 to 10**22: one multiplication or
+// division by one of them rounds a product or quotient of exact values once.
+inline constexpr auto kExactPowers = [] {
+  std::array<double, 23> table{};
+  double power = 1.0;
+  for (double& entry : table) {
+    entry = power;
+    power *= 10.0;
+  }
+  return table;
+}();
+static_assert(kExactPowers[22] == 1e22);
+
 // Switches how a written number is valued, for every recogniser that reads one (off by
 // default). Off: digit by digit in the reader's double arithmetic, as the reader always has
 // (0.12 gives 0.12000000000000001). On: the double nearest to its text, as strtod gives it
