@@ -73,12 +73,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view line(reinterpret_cast<const char*>(data), size);
   line = line.substr(0, line.find_first_of(std::string_view("\n\0", 2)));
   line = line.substr(0, static_cast<std::size_t>(kud::kMaxLine));
-  // The pieces between blanks, TABs and commas.
+  // The pieces as the reader separates items: blanks and TABs, and at most one comma between
+  // two items. A piece that starts with a comma is no number: the line is not plain.
   std::vector<std::string_view> pieces;
-  for (std::size_t at = 0; at < line.size();) {
+  bool plain = true;
+  const auto skip_blanks = [&](std::size_t at) {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+    return at;
+  };
+  for (std::size_t at = skip_blanks(0); at < line.size();) {
     const std::size_t end = std::min(line.find_first_of(" \t,", at), line.size());
-    if (end > at) pieces.push_back(line.substr(at, end - at));
-    at = end + 1;
+    if (end == at) {
+      plain = false;
+      break;
+    }
+    pieces.push_back(line.substr(at, end - at));
+    at = skip_blanks(end);
+    if (at < line.size() && line[at] == ',') at = skip_blanks(at + 1);
   }
   kud::reset_reader_state();
   std::memcpy(&kud::RS.MEMTXT[1], line.data(), line.size());
@@ -102,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fuzz::violated();
   }
   // Only a line of plain numbers pairs its pieces with its items one to one.
-  if (count != static_cast<std::int32_t>(pieces.size())) return 0;
+  if (!plain || count != static_cast<std::int32_t>(pieces.size())) return 0;
   for (const std::string_view piece : pieces) {
     if (!plain_literal(piece)) return 0;
   }
